@@ -1,0 +1,54 @@
+// The process-wide owner of the DirectOutput connection: the binding, the DirectInput interface (inside
+// the identity source), three locks and the open count. Every Lua state that opens the module opens
+// the manager once and closes it once; only the first open and the last close do real work.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "devices/device_table.h"
+#include "devices/identity_source.h"
+#include "directoutput/binding.h"
+#include "platform/mutex.h"
+
+namespace vexlan {
+
+inline constexpr char16_t kPluginName[] = u"LuaVexlanLib";
+
+class DeviceManager {
+ public:
+  static DeviceManager& Instance();
+
+  void Open() EXCLUDES(open_count_lock_);
+  void Close() EXCLUDES(open_count_lock_);
+
+  // Read without a lock by every Lua function: 0 or less means not open.
+  int32_t open_count() const { return open_count_.load(std::memory_order_acquire); }
+  bool is_open() const { return open_count() > 0; }
+  // The binding of the latest first open (an empty one before that). Never destroyed.
+  const DirectOutputBinding& binding() const { return *binding_.load(std::memory_order_acquire); }
+  DeviceTable& table() { return table_; }
+
+  // Arrival and removal bookkeeping; returns the slot, or -1 (table full, or unknown handle on removal).
+  int32_t UpdateDeviceTable(void* handle, bool added);
+  void LookUpHardwareIdentity(const Guid& instance, HardwareIdentity* identity);
+
+  // Replaces the operating system's identity source (tests). Only while the manager is not open.
+  void SetIdentitySource(IdentitySource* source);
+
+ private:
+  DeviceManager();
+
+  std::atomic<const DirectOutputBinding*> binding_;
+  std::vector<std::unique_ptr<DirectOutputBinding>> bindings_ GUARDED_BY(open_count_lock_);
+  IdentitySource* identity_source_;
+  platform::Mutex direct_input_lock_;
+  platform::Mutex spare_lock_;  // created with the others; nothing takes it
+  platform::Mutex open_count_lock_;
+  std::atomic<int32_t> open_count_{0};
+  DeviceTable table_;
+};
+
+}  // namespace vexlan

@@ -1,0 +1,135 @@
+#include "devices/device_table.h"
+
+#include <cstring>
+
+namespace vexlan {
+
+DeviceTable::DeviceTable() { Clear(); }
+
+void DeviceTable::Clear() {
+  platform::MutexLock lock(mutex_);
+  std::memset(slots_, 0, sizeof slots_);
+  count_ = 0;
+}
+
+int32_t DeviceTable::FindSlotLocked(const char* tag, int32_t ordinal) const {
+  const DeviceTypeTag wanted = TagFromString(tag);
+  int32_t n = 1;
+  for (int32_t i = 0; i < count_; ++i) {
+    if (TagFromTypeGuid(slots_[i].type) != wanted) continue;
+    if (n == ordinal) return i;
+    ++n;
+  }
+  return -1;
+}
+
+int32_t DeviceTable::OrdinalOfSlotLocked(int32_t slot) const {
+  if (slot < 0 || slot >= count_) return -1;
+  const DeviceTypeTag tag = TagFromTypeGuid(slots_[slot].type);
+  int32_t n = 1;
+  for (int32_t i = 0; i < slot; ++i)
+    if (TagFromTypeGuid(slots_[i].type) == tag) ++n;
+  return n;
+}
+
+int32_t DeviceTable::FindSlotByHandleLocked(void* handle) const {
+  for (int32_t i = 0; i < count_; ++i)
+    if (slots_[i].handle == handle) return i;
+  return -1;
+}
+
+int32_t DeviceTable::FindAbsentSlotByIdentityLocked(const Guid& type, const HardwareIdentity& identity) const {
+  for (int32_t i = 0; i < count_; ++i) {
+    const DeviceSlot& slot = slots_[i];
+    if (slot.present == 0 && SameGuid(slot.type, type) && std::strcmp(slot.instance_id, identity.instance_id) == 0 &&
+        std::strcmp(slot.serial, identity.serial) == 0) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+int32_t DeviceTable::ResolvePresent(const char* tag, int32_t ordinal, void** handle) const {
+  platform::MutexLock lock(mutex_);
+  const int32_t slot = FindSlotLocked(tag, ordinal);
+  if (slot < 0 || slot >= count_ || slots_[slot].present == 0) return -1;
+  *handle = slots_[slot].handle;
+  return slot;
+}
+
+int32_t DeviceTable::CountPresent(const DeviceTypeTag* filter) const {
+  platform::MutexLock lock(mutex_);
+  int32_t n = 0;
+  for (int32_t i = 0; i < count_; ++i)
+    if (slots_[i].present != 0 && (filter == nullptr || TagFromTypeGuid(slots_[i].type) == *filter)) ++n;
+  return n;
+}
+
+SlotName DeviceTable::PresentSlotOfHandle(void* handle) const {
+  platform::MutexLock lock(mutex_);
+  const int32_t slot = FindSlotByHandleLocked(handle);
+  if (slot < 0 || slots_[slot].present == 0) return SlotName{};
+  return SlotName{slot, TagStringOfType(slots_[slot].type), OrdinalOfSlotLocked(slot)};
+}
+
+SlotName DeviceTable::NameOfSlot(int32_t slot) const {
+  platform::MutexLock lock(mutex_);
+  if (slot < 0 || slot >= count_) return SlotName{};
+  return SlotName{slot, TagStringOfType(slots_[slot].type), OrdinalOfSlotLocked(slot)};
+}
+
+uint32_t DeviceTable::ExchangeButtonState(int32_t slot, uint32_t mask) {
+  platform::MutexLock lock(mutex_);
+  if (slot < 0 || slot >= count_) return 0;
+  const uint32_t old = slots_[slot].last_buttons;
+  slots_[slot].last_buttons = mask;
+  return old;
+}
+
+int32_t DeviceTable::count() const {
+  platform::MutexLock lock(mutex_);
+  return count_;
+}
+
+DeviceSlot DeviceTable::Snapshot(int32_t slot) const {
+  platform::MutexLock lock(mutex_);
+  DeviceSlot copy;
+  std::memset(&copy, 0, sizeof copy);
+  if (slot >= 0 && slot < kMaxDevices) copy = slots_[slot];
+  return copy;
+}
+
+int32_t DeviceTable::FindSlotByHandle(void* handle) const {
+  platform::MutexLock lock(mutex_);
+  return FindSlotByHandleLocked(handle);
+}
+
+int32_t DeviceTable::MarkAbsent(void* handle) {
+  platform::MutexLock lock(mutex_);
+  const int32_t slot = FindSlotByHandleLocked(handle);
+  if (slot >= 0) slots_[slot].present = 0;
+  return slot;
+}
+
+int32_t DeviceTable::CommitArrival(void* handle, bool match_identity, const Guid& match_type,
+                                   const HardwareIdentity& match, const Guid& type, const Guid& instance,
+                                   const HardwareIdentity& identity) {
+  platform::MutexLock lock(mutex_);
+  int32_t slot = FindSlotByHandleLocked(handle);
+  if (slot < 0 && match_identity) slot = FindAbsentSlotByIdentityLocked(match_type, match);
+  if (slot < 0) {
+    if (count_ == kMaxDevices) return -1;
+    slot = count_++;
+  }
+  DeviceSlot& s = slots_[slot];
+  s.handle = handle;
+  s.present = 1;
+  s.type = type;
+  s.instance = instance;
+  std::memcpy(s.instance_id, identity.instance_id, sizeof s.instance_id);
+  std::memcpy(s.product, identity.product, sizeof s.product);
+  std::memcpy(s.serial, identity.serial, sizeof s.serial);
+  return slot;
+}
+
+}  // namespace vexlan

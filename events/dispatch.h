@@ -1,0 +1,31 @@
+// Delivering events into client states without ever running one state on two threads.
+//
+// A state belongs to its script's thread except while the script waits in Listen. Then the notifying
+// thread may enter it at once; otherwise the event waits, in order, in the client's bounded queue (the
+// oldest dropped on overflow) until the script's next Listen delivers it on the script's own thread.
+// The notifying thread never waits for a script, and no lock is held while Lua code runs.
+#pragma once
+
+#include <cstdint>
+
+#include "module/client_registry.h"
+
+namespace vexlan {
+
+// Hands `event` to `entry`: runs it now when the state is parked in Listen, else queues it.
+void Dispatch(ClientEntry& entry, const ClientEvent& event);
+
+// Listen's two halves, on the script's thread: deliver what waited and let notifiers in; then, after the
+// read, wait for any callback still running in the state and take the state back.
+void ParkForListen(ClientEntry& entry, lua_State* state);
+void ReturnFromListen(ClientEntry& entry);
+// True while this thread is running callbacks (a callback that calls Listen must not park its state).
+bool DeliveringOnThisThread();
+
+// Entry lifecycle: open when handed out; closed before its references go, after any running callback.
+void OpenGate(ClientEntry& entry);
+void CloseGate(ClientEntry& entry);
+
+uint64_t DroppedEvents(ClientEntry& entry);
+
+}  // namespace vexlan

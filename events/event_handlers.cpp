@@ -1,0 +1,75 @@
+#include "events/event_handlers.h"
+
+#include "devices/device_manager.h"
+#include "events/dispatch.h"
+
+namespace vexlan {
+namespace {
+
+DeviceTable& Table() { return DeviceManager::Instance().table(); }
+
+// Hands `event` to every client for which `wants` says yes. Fixed storage only: nothing is allocated.
+template <typename Wants>
+void FanOut(const ClientEvent& event, Wants wants) {
+  ClientRegistry& registry = ClientRegistry::Instance();
+  for (int i = 0; i < kMaxClients; ++i) {
+    ClientEntry& entry = registry.entry(i);
+    if (entry.state.load(std::memory_order_acquire) == nullptr || !wants(entry)) continue;
+    Dispatch(entry, event);
+  }
+}
+
+}  // namespace
+
+void EnumerationHandler(void* device, void* /*context*/) {
+  // Devices present at the first open are recorded without telling anybody.
+  DeviceManager::Instance().UpdateDeviceTable(device, true);
+}
+
+void DeviceChangeHandler(void* device, uint8_t added, void* /*context*/) {
+  const int32_t slot = DeviceManager::Instance().UpdateDeviceTable(device, added != 0);
+  if (slot >= 0) FanOutDeviceChange(slot, added != 0);
+}
+
+void PageHandler(void* device, uint32_t page, uint8_t activated, void* /*context*/) {
+  const SlotName name = Table().PresentSlotOfHandle(device);
+  if (name.slot >= 0) FanOutPageEvent(name.slot, page, activated != 0);
+}
+
+void SoftButtonHandler(void* device, uint32_t buttons, void* /*context*/) {
+  const SlotName name = Table().PresentSlotOfHandle(device);
+  if (name.slot >= 0) FanOutSoftButtonEvent(name.slot, buttons);
+}
+
+void FanOutDeviceChange(int32_t slot, bool added) {
+  const SlotName name = Table().NameOfSlot(slot);
+  if (name.slot < 0) return;
+  const ClientEvent event{ClientEvent::Kind::kDeviceChange, added, slot, name.tag, name.ordinal, 0, 0, 0};
+  FanOut(event, [](ClientEntry& entry) {
+    return entry.device_change_reference.load(std::memory_order_acquire) != kNoReference;
+  });
+}
+
+void FanOutPageEvent(int32_t slot, uint32_t page, bool active) {
+  const SlotName name = Table().NameOfSlot(slot);
+  if (name.slot < 0) return;
+  const ClientEvent event{ClientEvent::Kind::kPage, active, slot, name.tag, name.ordinal, page, 0, 0};
+  FanOut(event, [slot](ClientEntry& entry) { return entry.SlotReference(slot, kPageCallback) != kNoReference; });
+}
+
+void FanOutSoftButtonEvent(int32_t slot, uint32_t buttons) {
+  // The new mask is stored before any callback runs, whether or not anybody listens.
+  const uint32_t old = Table().ExchangeButtonState(slot, buttons);
+  const uint32_t down = buttons & ~old;
+  const uint32_t up = old & ~buttons;
+  const SlotName name = Table().NameOfSlot(slot);
+  if (name.slot < 0) return;
+  const ClientEvent event{ClientEvent::Kind::kSoftButton, false, slot, name.tag, name.ordinal, buttons, down, up};
+  FanOut(event, [slot, down, up](ClientEntry& entry) {
+    return entry.SlotReference(slot, kSoftButtonCallback) != kNoReference ||
+           (down != 0 && entry.SlotReference(slot, kSoftButtonDownCallback) != kNoReference) ||
+           (up != 0 && entry.SlotReference(slot, kSoftButtonUpCallback) != kNoReference);
+  });
+}
+
+}  // namespace vexlan

@@ -1,0 +1,68 @@
+#include "module/addressing.h"
+
+#include <cmath>
+
+namespace vexlan {
+namespace {
+
+// Byte-by-byte comparison including the terminator, stopping at the first difference, so that a shorter
+// text is never read past its own end.
+bool EqualsTerminated(const char* text, const char* constant) {
+  for (;; ++text, ++constant) {
+    if (*text != *constant) return false;
+    if (*text == '\0') return true;
+  }
+}
+
+}  // namespace
+
+DeviceTypeTag TagFromString(const char* text) {
+  if (text == nullptr) return DeviceTypeTag::kUnkn;
+  if (EqualsTerminated(text, "SFIP")) return DeviceTypeTag::kSfip;
+  if (EqualsTerminated(text, "X52P")) return DeviceTypeTag::kX52p;
+  return DeviceTypeTag::kUnkn;
+}
+
+DeviceTypeTag TagFromTypeGuid(const Guid& type) {
+  if (SameGuid(type, kDeviceTypeFip)) return DeviceTypeTag::kSfip;
+  if (SameGuid(type, kDeviceTypeX52Pro)) return DeviceTypeTag::kX52p;
+  return DeviceTypeTag::kUnkn;
+}
+
+const char* TagString(DeviceTypeTag tag) {
+  switch (tag) {
+    case DeviceTypeTag::kSfip:
+      return "SFIP";
+    case DeviceTypeTag::kX52p:
+      return "X52P";
+    case DeviceTypeTag::kUnkn:
+      break;
+  }
+  return "UNKN";
+}
+
+int32_t ToInt32(double value) {
+  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;  // NaN fails both comparisons
+  return static_cast<int32_t>(std::trunc(value));
+}
+
+int ToResultCode(HResult result) {
+  switch (result) {
+    case kS_OK:
+      return 0;
+    case kE_HANDLE:
+      return 1;
+    case kE_NOTIMPL:
+      return 2;
+    case kE_INVALIDARG:
+      return 3;
+    case kE_PAGENOTACTIVE:
+      return 4;
+    case kE_OUTOFMEMORY:
+      return 5;
+    default:
+      return -1;
+  }
+}
+
+}  // namespace vexlan

@@ -1,0 +1,49 @@
+#include "module/client_registry.h"
+
+#include "events/dispatch.h"
+#include "module/lua_api.h"
+
+namespace vexlan {
+
+ClientRegistry& ClientRegistry::Instance() {
+  static ClientRegistry* instance = new ClientRegistry();  // never destroyed
+  return *instance;
+}
+
+ClientEntry* ClientRegistry::RegisterClient(lua_State* state, int32_t anchor_reference) {
+  platform::MutexLock lock(lock_);
+  for (ClientEntry& entry : entries_) {
+    if (entry.state.load(std::memory_order_acquire) != nullptr) continue;
+    entry.device_change_reference.store(kNoReference, std::memory_order_relaxed);
+    for (auto& slot : entry.slot_references)
+      for (auto& reference : slot) reference.store(kNoReference, std::memory_order_relaxed);
+    entry.anchor_reference = anchor_reference;
+    OpenGate(entry);
+    entry.state.store(state, std::memory_order_release);  // publishes the reset references
+    ++client_count_;
+    return &entry;
+  }
+  return nullptr;
+}
+
+void ClientRegistry::UnregisterClient(lua_State* state, ClientEntry* entry) {
+  // First out of the fan-out, then the references go.
+  CloseGate(*entry);
+  platform::MutexLock lock(lock_);
+  luaL_unref(state, LUA_REGISTRYINDEX, entry->anchor_reference);
+  entry->state.store(nullptr, std::memory_order_release);
+  --client_count_;
+}
+
+ClientEntry* ClientRegistry::FindClient(lua_State* state) {
+  for (ClientEntry& entry : entries_)
+    if (entry.state.load(std::memory_order_acquire) == state) return &entry;
+  return nullptr;
+}
+
+int32_t ClientRegistry::client_count() const {
+  platform::MutexLock lock(lock_);
+  return client_count_;
+}
+
+}  // namespace vexlan

@@ -1,0 +1,42 @@
+// The one sequence of checks every device function makes, and the argument kinds it checks against.
+// A failed check means the function returns no values; none of these raises a Lua error.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "directoutput/directoutput_api.h"
+#include "module/lua_api.h"
+
+namespace vexlan {
+
+enum class ArgKind {
+  kString,    // a string or a number (taken in its string form)
+  kNumber,    // a number or a numeric string
+  kBoolean,   // a true Lua boolean only
+  kCallback,  // a function, a global's name (string or number), or nil
+};
+
+bool IsKind(lua_State* state, int index, ArgKind kind);
+// Exactly `kinds.size()` arguments, each of its kind.
+bool HasArguments(lua_State* state, std::initializer_list<ArgKind> kinds);
+// A number argument truncated toward zero to int32 (INT32_MIN when out of range or NaN).
+int32_t Int32Arg(lua_State* state, int index);
+// 1 exactly when lua_toboolean gives 1.
+uint32_t FlagArg(lua_State* state, int index);
+
+struct DeviceAddress {
+  int32_t slot = -1;
+  void* handle = nullptr;
+};
+
+// Steps 1 to 6: the manager is open, the arguments are exactly `kinds` (argument 1 the tag, 2 the
+// ordinal), and (tag, ordinal) names a present device.
+bool ResolveDeviceCall(lua_State* state, std::initializer_list<ArgKind> kinds, DeviceAddress* address);
+// Steps 5 and 6 alone, for functions that check their arguments themselves.
+bool ResolvePresentDevice(lua_State* state, DeviceAddress* address);
+
+// Pushes the ResultCode of `result`; returns 1, the count of values.
+int PushResultCode(lua_State* state, HResult result);
+
+}  // namespace vexlan

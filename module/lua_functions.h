@@ -1,0 +1,34 @@
+// The module's Lua functions, one per name in the `vexlan` table.
+#pragma once
+
+#include "module/lua_api.h"
+
+namespace vexlan {
+
+// Queries (module/).
+int GetVersion(lua_State* state);
+int Listen(lua_State* state);
+int GetNumDevices(lua_State* state);
+int Initialize(lua_State* state);
+int Release(lua_State* state);
+
+// Output (output/).
+int AddPage(lua_State* state);
+int RemovePage(lua_State* state);
+int SetLed(lua_State* state);
+int SetImageFromFile(lua_State* state);
+int SetImage(lua_State* state);
+int SetString(lua_State* state);
+int SetProfile(lua_State* state);
+
+// Callback registration (events/).
+int RegisterDeviceChangeCallback(lua_State* state);
+int RegisterPageCallback(lua_State* state);
+int RegisterSoftButtonCallback(lua_State* state);
+int RegisterSoftButtonUpCallback(lua_State* state);
+int RegisterSoftButtonDownCallback(lua_State* state);
+
+// The client userdata's __gc.
+int CloseClient(lua_State* state);
+
+}  // namespace vexlan

@@ -1,0 +1,137 @@
+// The module's entry from Lua: the opener, the function table, the client userdata, and the functions
+// that address no device.
+#include <cstdio>
+
+#include "devices/device_manager.h"
+#include "events/dispatch.h"
+#include "module/addressing.h"
+#include "module/client_registry.h"
+#include "module/device_call.h"
+#include "module/lua_functions.h"
+#include "output/image_file.h"
+
+namespace vexlan {
+namespace {
+
+constexpr char kClientMetatable[] = "LuaVexlanLibData";
+// Registry key (its address) under which a state records itself as the one that opened the module, so
+// that Listen called from a coroutine still parks the right client.
+const char kOpeningStateKey = 0;
+
+const luaL_Reg kFunctions[] = {
+    {"GetVersion", GetVersion},
+    {"Listen", Listen},
+    {"GetNumDevices", GetNumDevices},
+    {"AddPage", AddPage},
+    {"RemovePage", RemovePage},
+    {"SetLed", SetLed},
+    {"SetImageFromFile", SetImageFromFile},
+    {"SetImage", SetImage},
+    {"SetString", SetString},
+    {"SetProfile", SetProfile},
+    {"RegisterDeviceChangeCallback", RegisterDeviceChangeCallback},
+    {"RegisterPageCallback", RegisterPageCallback},
+    {"RegisterSoftButtonCallback", RegisterSoftButtonCallback},
+    {"RegisterSoftButtonUpCallback", RegisterSoftButtonUpCallback},
+    {"RegisterSoftButtonDownCallback", RegisterSoftButtonDownCallback},
+    {"Initialize", Initialize},
+    {"Release", Release},
+    {nullptr, nullptr},
+};
+
+lua_State* OpeningState(lua_State* state) {
+  lua_pushlightuserdata(state, const_cast<char*>(&kOpeningStateKey));
+  lua_rawget(state, LUA_REGISTRYINDEX);
+  auto* opener = static_cast<lua_State*>(lua_touserdata(state, -1));
+  lua_pop(state, 1);
+  return opener != nullptr ? opener : state;
+}
+
+void RecordOpeningState(lua_State* state) {
+  if (OpeningState(state) != state) return;  // the first opener of this state keeps the key
+  lua_pushlightuserdata(state, const_cast<char*>(&kOpeningStateKey));
+  lua_pushlightuserdata(state, state);
+  lua_rawset(state, LUA_REGISTRYINDEX);
+}
+
+// Process-wide set-up when the module's file is loaded, in this order.
+struct LoadTimeSetup {
+  LoadTimeSetup() {
+    ImageDecoderSetUp();
+    DeviceManager::Instance();
+    ClientRegistry::Instance();
+  }
+} load_time_setup;
+
+}  // namespace
+
+int GetVersion(lua_State* state) {
+  lua_pushstring(state, "0.3.5");
+  lua_pushnumber(state, 0);
+  lua_pushnumber(state, 3);
+  lua_pushnumber(state, 5);
+  lua_pushnumber(state, 0);
+  return 5;
+}
+
+int Listen(lua_State* state) {
+  // A callback that calls Listen already runs in a borrowed state: just read.
+  ClientEntry* client = DeliveringOnThisThread() ? nullptr : ClientRegistry::Instance().FindClient(OpeningState(state));
+  lua_State* client_state = client != nullptr ? client->state.load(std::memory_order_acquire) : nullptr;
+  if (client != nullptr) ParkForListen(*client, client_state);
+  std::fgetc(stdin);
+  if (client != nullptr) ReturnFromListen(*client);
+  return 0;
+}
+
+int GetNumDevices(lua_State* state) {
+  DeviceManager& manager = DeviceManager::Instance();
+  if (!manager.is_open()) return 0;
+  const int arguments = lua_gettop(state);
+  DeviceTypeTag filter;
+  const DeviceTypeTag* filter_or_null = nullptr;
+  if (arguments == 1 && lua_isstring(state, 1)) {
+    filter = TagFromString(lua_tolstring(state, 1, nullptr));
+    filter_or_null = &filter;
+  } else if (arguments != 0) {
+    return 0;
+  }
+  lua_pushnumber(state, manager.table().CountPresent(filter_or_null));
+  return 1;
+}
+
+int Initialize(lua_State*) { return 0; }
+
+int Release(lua_State*) { return 0; }
+
+int CloseClient(lua_State* state) {
+  auto* slot = static_cast<ClientEntry**>(lua_touserdata(state, 1));
+  // A state that opened the module beyond the tenth client has no entry: nothing to give back, but its
+  // open is still balanced.
+  if (slot != nullptr && *slot != nullptr) {
+    ClientRegistry::Instance().UnregisterClient(state, *slot);
+    *slot = nullptr;
+  }
+  DeviceManager::Instance().Close();
+  return 0;
+}
+
+}  // namespace vexlan
+
+extern "C" VEXLAN_EXPORT int luaopen_vexlan(lua_State* state) {
+  using namespace vexlan;
+  DeviceManager::Instance().Open();
+  luaL_register(state, "vexlan", kFunctions);
+  luaL_newmetatable(state, kClientMetatable);
+  lua_pushstring(state, "__gc");
+  lua_pushcclosure(state, CloseClient, 0);
+  lua_settable(state, -3);
+  auto* slot = static_cast<ClientEntry**>(lua_newuserdata(state, sizeof(ClientEntry*)));
+  *slot = nullptr;
+  lua_getfield(state, LUA_REGISTRYINDEX, kClientMetatable);
+  lua_setmetatable(state, -2);
+  const int anchor = luaL_ref(state, LUA_REGISTRYINDEX);
+  RecordOpeningState(state);
+  *slot = ClientRegistry::Instance().RegisterClient(state, anchor);
+  return 0;
+}

@@ -1,0 +1,45 @@
+// The 320x240, 24-bit off-screen drawing surface that image files are drawn onto. Its pixel memory is
+// laid out as a device image; EndDraw copies it, under the canvas lock, into the copy buffer.
+//
+// Windows: a GDI DIB section selected into a memory DC, drawn on with GDI.
+// POSIX: a plain bottom-up BGR buffer with the same layout.
+// Contract: create; any number of BeginDraw ... EndDraw pairs (drawing only through the surface that
+// BeginDraw returns); reads of copy_buffer() after EndDraw; destroy. ok() is false when a part could not
+// be created; such a canvas is never drawn on and its copy buffer is not to be sent.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace vexlan {
+
+struct DrawSurface;  // the platform's drawing target (an HDC on Windows)
+
+class ImageCanvas {
+ public:
+  ImageCanvas(int32_t width, int32_t height, uint16_t bit_count);
+  ~ImageCanvas();
+  ImageCanvas(const ImageCanvas&) = delete;
+  ImageCanvas& operator=(const ImageCanvas&) = delete;
+
+  bool ok() const;
+  DrawSurface* BeginDraw();
+  void EndDraw();
+  const uint8_t* copy_buffer() const;
+  int32_t byte_size() const;
+  // For a reader of the copy buffer on another thread than the one that draws.
+  void Lock();
+  void Unlock();
+
+  struct Parts;
+
+ private:
+  std::unique_ptr<Parts> parts_;
+};
+
+// width x bit count x height / 8 in 32-bit arithmetic; no row padding.
+inline int32_t CanvasByteSize(int32_t width, int32_t height, uint16_t bit_count) {
+  return width * static_cast<int32_t>(bit_count) * height / 8;
+}
+
+}  // namespace vexlan

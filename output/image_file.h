@@ -1,0 +1,18 @@
+// Decoding an image file and stretching the whole picture onto a 320x240 surface.
+//
+// Windows: GDI+ (started on demand, shut down when no decoded image is alive), then StretchBlt in
+//   COLORONCOLOR mode through a cache of four memory DCs.
+// POSIX: gdk-pixbuf, then a nearest-neighbour copy that picks the same source pixels as StretchBlt.
+// Colour values only: alpha is not applied. A file that cannot be decoded draws nothing.
+#pragma once
+
+#include "directoutput/directoutput_api.h"
+#include "output/image_canvas.h"
+
+namespace vexlan {
+
+void DrawImageFile(DrawSurface* target, const WideChar* file_name);
+// Sets the decoder's process-wide state up; called once while the module's file loads.
+void ImageDecoderSetUp();
+
+}  // namespace vexlan

@@ -1,0 +1,51 @@
+// The canvas on POSIX systems: a plain bottom-up BGR buffer with the layout of a 24-bit DIB.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "output/image_canvas.h"
+#include "output/posix/draw_surface_posix.h"
+#include "platform/mutex.h"
+
+namespace vexlan {
+
+struct ImageCanvas::Parts {
+  platform::Mutex lock;
+  int32_t byte_size = 0;
+  uint8_t* pixels = nullptr;
+  uint8_t* copy = nullptr;
+  DrawSurface surface{};
+  ~Parts() {
+    std::free(pixels);
+    std::free(copy);
+  }
+};
+
+ImageCanvas::ImageCanvas(int32_t width, int32_t height, uint16_t bit_count) : parts_(new (std::nothrow) Parts) {
+  if (!parts_) return;
+  parts_->byte_size = CanvasByteSize(width, height, bit_count);
+  if (parts_->byte_size <= 0) return;
+  parts_->pixels = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(parts_->byte_size), 1));
+  parts_->copy = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(parts_->byte_size), 1));
+  parts_->surface = DrawSurface{parts_->pixels, width, height};
+}
+
+ImageCanvas::~ImageCanvas() = default;
+
+bool ImageCanvas::ok() const { return parts_ && parts_->pixels != nullptr && parts_->copy != nullptr; }
+
+DrawSurface* ImageCanvas::BeginDraw() { return ok() ? &parts_->surface : nullptr; }
+
+void ImageCanvas::EndDraw() {
+  if (!parts_) return;
+  platform::MutexLock lock(parts_->lock);
+  if (parts_->pixels != nullptr && parts_->copy != nullptr)
+    std::memcpy(parts_->copy, parts_->pixels, static_cast<size_t>(parts_->byte_size));
+}
+
+const uint8_t* ImageCanvas::copy_buffer() const { return parts_ ? parts_->copy : nullptr; }
+int32_t ImageCanvas::byte_size() const { return parts_ ? parts_->byte_size : 0; }
+void ImageCanvas::Lock() NO_THREAD_SAFETY_ANALYSIS { parts_->lock.Lock(); }
+void ImageCanvas::Unlock() NO_THREAD_SAFETY_ANALYSIS { parts_->lock.Unlock(); }
+
+}  // namespace vexlan

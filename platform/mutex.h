@@ -1,0 +1,42 @@
+// The operating-system mutex behind every lock of the module.
+//
+// Contract, identical on every backend:
+//  - created unnamed and not owned; creation cannot fail outwardly (a backend that cannot create its
+//    object degrades to a no-op lock rather than crash the host);
+//  - Lock() waits without a time limit; the owning thread may lock again (recursive), and must unlock
+//    as often as it locked;
+//  - never copied or moved; destroying a locked mutex is a bug.
+// Windows: CreateMutexW / WaitForSingleObject(INFINITE) / ReleaseMutex.
+// POSIX: a PTHREAD_MUTEX_RECURSIVE pthread mutex.
+#pragma once
+
+#include "platform/thread_annotations.h"
+
+namespace vexlan::platform {
+
+class CAPABILITY("mutex") Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+
+  void Lock() ACQUIRE();
+  void Unlock() RELEASE();
+
+ private:
+  alignas(16) unsigned char storage_[64];  // the backend's native object or handle
+};
+
+class SCOPED_CAPABILITY MutexLock {
+ public:
+  explicit MutexLock(Mutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.Lock(); }
+  ~MutexLock() RELEASE() { mutex_.Unlock(); }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+ private:
+  Mutex& mutex_;
+};
+
+}  // namespace vexlan::platform

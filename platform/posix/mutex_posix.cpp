@@ -1,0 +1,28 @@
+#include <pthread.h>
+
+#include <new>
+
+#include "platform/mutex.h"
+
+namespace vexlan::platform {
+namespace {
+pthread_mutex_t* Native(unsigned char* storage) { return reinterpret_cast<pthread_mutex_t*>(storage); }
+}  // namespace
+
+static_assert(sizeof(pthread_mutex_t) <= 64, "storage too small for pthread_mutex_t");
+
+Mutex::Mutex() {
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(new (storage_) pthread_mutex_t, &attributes);
+  pthread_mutexattr_destroy(&attributes);
+}
+
+Mutex::~Mutex() { pthread_mutex_destroy(Native(storage_)); }
+
+void Mutex::Lock() NO_THREAD_SAFETY_ANALYSIS { pthread_mutex_lock(Native(storage_)); }
+
+void Mutex::Unlock() NO_THREAD_SAFETY_ANALYSIS { pthread_mutex_unlock(Native(storage_)); }
+
+}  // namespace vexlan::platform

@@ -1,0 +1,17 @@
+#include <windows.h>
+
+#include <atomic>
+
+#include "platform/module_pin.h"
+
+namespace vexlan::platform {
+
+void PinThisModule() {
+  static std::atomic<bool> pinned{false};
+  if (pinned.exchange(true)) return;
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&PinThisModule), &module);
+}
+
+}  // namespace vexlan::platform

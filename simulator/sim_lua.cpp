@@ -1,0 +1,202 @@
+// The Lua module "vexlan_sim": drives the simulated library from a script. It lives in the library's own
+// file, so `require "vexlan_sim"` reaches the very instance that the module loaded.
+#include <cstring>
+
+#include "module/lua_api.h"
+#include "simulator/simulator.h"
+
+namespace vexlan::sim {
+namespace {
+
+Simulator& Sim() { return Simulator::Instance(); }
+
+int IdArg(lua_State* L, int index) { return static_cast<int>(luaL_checknumber(L, index)); }
+uint32_t U32Arg(lua_State* L, int index) {
+  return static_cast<uint32_t>(static_cast<int64_t>(luaL_checknumber(L, index)));
+}
+
+template <typename T>
+void PushOptionalNumber(lua_State* L, const char* field, const std::optional<T>& value) {
+  if (!value) return;
+  lua_pushnumber(L, static_cast<lua_Number>(*value));
+  lua_setfield(L, -2, field);
+}
+
+int sim_plug(lua_State* L) {
+  lua_pushnumber(L, Sim().Plug(luaL_checkstring(L, 1)));
+  return 1;
+}
+
+int sim_unplug(lua_State* L) {
+  lua_pushboolean(L, Sim().Unplug(IdArg(L, 1)));
+  return 1;
+}
+
+int sim_replug(lua_State* L) {
+  lua_pushboolean(L, Sim().Replug(IdArg(L, 1), lua_toboolean(L, 2) != 0));
+  return 1;
+}
+
+int sim_buttons(lua_State* L) {
+  lua_pushboolean(L, Sim().Buttons(IdArg(L, 1), U32Arg(L, 2)));
+  return 1;
+}
+
+int sim_page(lua_State* L) {
+  lua_pushboolean(L, Sim().PageChange(IdArg(L, 1), U32Arg(L, 2), lua_toboolean(L, 3) != 0));
+  return 1;
+}
+
+int sim_flush(lua_State*) {
+  Sim().Flush();
+  return 0;
+}
+
+int sim_reset(lua_State* L) {
+  Sim().Reset(luaL_optstring(L, 1, ""));
+  return 0;
+}
+
+int sim_devices(lua_State* L) {
+  const std::vector<DeviceInfo> devices = Sim().Devices();
+  lua_createtable(L, static_cast<int>(devices.size()), 0);
+  for (size_t i = 0; i < devices.size(); ++i) {
+    lua_createtable(L, 0, 3);
+    lua_pushnumber(L, devices[i].id);
+    lua_setfield(L, -2, "id");
+    lua_pushstring(L, devices[i].tag.c_str());
+    lua_setfield(L, -2, "tag");
+    lua_pushboolean(L, devices[i].present);
+    lua_setfield(L, -2, "present");
+    lua_rawseti(L, -2, static_cast<int>(i + 1));
+  }
+  return 1;
+}
+
+int sim_string(lua_State* L) {
+  auto text = Sim().String(IdArg(L, 1), U32Arg(L, 2), U32Arg(L, 3));
+  if (!text) return lua_pushnil(L), 1;
+  lua_pushlstring(L, text->data(), text->size());
+  return 1;
+}
+
+int sim_led(lua_State* L) {
+  auto on = Sim().Led(IdArg(L, 1), U32Arg(L, 2), U32Arg(L, 3));
+  if (!on) return lua_pushnil(L), 1;
+  lua_pushboolean(L, *on);
+  return 1;
+}
+
+int sim_image(lua_State* L) {
+  auto image = Sim().Image(IdArg(L, 1), U32Arg(L, 2), U32Arg(L, 3));
+  if (!image) return lua_pushnil(L), 1;
+  lua_pushlstring(L, reinterpret_cast<const char*>(image->data()), image->size());
+  return 1;
+}
+
+int sim_pages(lua_State* L) {
+  const std::vector<uint32_t> pages = Sim().Pages(IdArg(L, 1));
+  lua_createtable(L, static_cast<int>(pages.size()), 0);
+  for (size_t i = 0; i < pages.size(); ++i) {
+    lua_pushnumber(L, pages[i]);
+    lua_rawseti(L, -2, static_cast<int>(i + 1));
+  }
+  return 1;
+}
+
+int sim_active_page(lua_State* L) {
+  auto page = Sim().ActivePage(IdArg(L, 1));
+  if (!page) return lua_pushnil(L), 1;
+  lua_pushnumber(L, *page);
+  return 1;
+}
+
+int sim_profile(lua_State* L) {
+  auto profile = Sim().Profile(IdArg(L, 1));
+  if (!profile) return lua_pushnil(L), 1;
+  lua_pushlstring(L, profile->data(), profile->size());
+  return 1;
+}
+
+int sim_calls(lua_State* L) {
+  const std::vector<CallRecord> calls = Sim().Calls();
+  lua_createtable(L, static_cast<int>(calls.size()), 0);
+  for (size_t i = 0; i < calls.size(); ++i) {
+    const CallRecord& call = calls[i];
+    lua_createtable(L, 0, 8);
+    lua_pushstring(L, call.name.c_str());
+    lua_setfield(L, -2, "name");
+    if (call.id != 0) {
+      lua_pushnumber(L, call.id);
+      lua_setfield(L, -2, "id");
+    }
+    PushOptionalNumber(L, "page", call.page);
+    PushOptionalNumber(L, "index", call.index);
+    PushOptionalNumber(L, "flags", call.flags);
+    PushOptionalNumber(L, "value", call.value);
+    PushOptionalNumber(L, "length", call.length);
+    PushOptionalNumber(L, "bytes", call.bytes);
+    if (call.text) {
+      lua_pushlstring(L, call.text->data(), call.text->size());
+      lua_setfield(L, -2, "text");
+    }
+    if (call.handler) {
+      lua_pushboolean(L, *call.handler);
+      lua_setfield(L, -2, "handler");
+    }
+    lua_pushnumber(L, static_cast<lua_Number>(static_cast<uint32_t>(call.result)));
+    lua_setfield(L, -2, "result");
+    lua_rawseti(L, -2, static_cast<int>(i + 1));
+  }
+  return 1;
+}
+
+int sim_clear_calls(lua_State*) {
+  Sim().ClearCalls();
+  return 0;
+}
+
+int sim_recording(lua_State* L) {
+  Sim().SetRecording(lua_toboolean(L, 1) != 0);
+  return 0;
+}
+
+int sim_fail(lua_State* L) {
+  const char* name = luaL_checkstring(L, 1);
+  if (std::strncmp(name, "DirectOutput_", 13) == 0) name += 13;
+  if (lua_isnoneornil(L, 2))
+    Sim().Unfail(name);
+  else
+    Sim().Fail(name, static_cast<HResult>(static_cast<uint32_t>(static_cast<int64_t>(luaL_checknumber(L, 2)))));
+  return 0;
+}
+
+const luaL_Reg kSimFunctions[] = {
+    {"plug", sim_plug},
+    {"unplug", sim_unplug},
+    {"replug", sim_replug},
+    {"buttons", sim_buttons},
+    {"page", sim_page},
+    {"flush", sim_flush},
+    {"reset", sim_reset},
+    {"devices", sim_devices},
+    {"string", sim_string},
+    {"led", sim_led},
+    {"image", sim_image},
+    {"pages", sim_pages},
+    {"active_page", sim_active_page},
+    {"profile", sim_profile},
+    {"calls", sim_calls},
+    {"clear_calls", sim_clear_calls},
+    {"recording", sim_recording},
+    {"fail", sim_fail},
+    {nullptr, nullptr},
+};
+
+}  // namespace
+}  // namespace vexlan::sim
+
+extern "C" VEXLAN_EXPORT int luaopen_vexlan_sim(lua_State* L) {
+  luaL_register(L, "vexlan_sim", vexlan::sim::kSimFunctions);
+  return 1;
+}
