@@ -5,7 +5,9 @@
 // clang-format off
 #include <dinput.h>
 #include <setupapi.h>
+extern "C" {
 #include <hidsdi.h>
+}
 // clang-format on
 
 #include <cstring>

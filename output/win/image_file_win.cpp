@@ -1,0 +1,264 @@
+// Image files on Windows: GDI+ decodes the file into a DIB section of the picture's own size, and one
+// StretchBlt in COLORONCOLOR mode places the whole picture on the canvas.
+#include <windows.h>
+// clang-format off
+#include <objidl.h>
+#include <gdiplus.h>
+// clang-format on
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "output/image_file.h"
+#include "output/win/draw_surface_win.h"
+
+namespace vexlan {
+namespace {
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+constexpr int kCachedDcs = 4;
+
+// Process-wide: the decoder lock, the GDI+ token, the count of live decoded images, and the cache of
+// spare memory DCs (atomic exchange only).
+class DecoderState {
+ public:
+  DecoderState() {
+    lock_ready_ = InitializeCriticalSectionAndSpinCount(&lock_, 0) != FALSE;
+    for (auto& place : cache_) place.store(nullptr);
+  }
+  ~DecoderState() {
+    for (auto& place : cache_)
+      if (HDC dc = place.exchange(nullptr)) DeleteDC(dc);
+    if (!lock_ready_) return;
+    EnterCriticalSection(&lock_);
+    if (token_ != 0) GdiplusShutdown(token_);
+    token_ = 0;
+    LeaveCriticalSection(&lock_);
+    DeleteCriticalSection(&lock_);
+  }
+  DecoderState(const DecoderState&) = delete;
+  DecoderState& operator=(const DecoderState&) = delete;
+
+  bool StartGdiplus() {
+    if (!lock_ready_) return false;
+    EnterCriticalSection(&lock_);
+    bool started = token_ != 0;
+    if (!started) {
+      GdiplusStartupInput input;
+      input.GdiplusVersion = 1;
+      input.DebugEventCallback = nullptr;
+      input.SuppressBackgroundThread = FALSE;
+      input.SuppressExternalCodecs = FALSE;
+      ULONG_PTR token = 0;
+      started = GdiplusStartup(&token, &input, nullptr) == Ok;
+      if (started) token_ = token;
+    }
+    LeaveCriticalSection(&lock_);
+    return started;
+  }
+
+  void ImageBorn() {
+    if (!lock_ready_) return;
+    EnterCriticalSection(&lock_);
+    ++live_images_;
+    LeaveCriticalSection(&lock_);
+  }
+
+  // GDI+ stays started only while a decoded image is alive.
+  void ImageDied() {
+    if (!lock_ready_) return;
+    EnterCriticalSection(&lock_);
+    if (--live_images_ == 0) {
+      EnterCriticalSection(&lock_);
+      if (token_ != 0) GdiplusShutdown(token_);
+      token_ = 0;
+      LeaveCriticalSection(&lock_);
+    }
+    LeaveCriticalSection(&lock_);
+  }
+
+  HDC TakeDc() {
+    for (auto& place : cache_)
+      if (HDC dc = place.exchange(nullptr)) return dc;
+    return CreateCompatibleDC(nullptr);
+  }
+
+  // The DC given back goes to place 0; whatever it displaces moves down; one falling out of place 3 is deleted.
+  void GiveBackDc(HDC dc) {
+    for (auto& place : cache_) {
+      dc = place.exchange(dc);
+      if (dc == nullptr) return;
+    }
+    DeleteDC(dc);
+  }
+
+ private:
+  CRITICAL_SECTION lock_;
+  bool lock_ready_ = false;
+  ULONG_PTR token_ = 0;
+  int32_t live_images_ = 0;
+  std::atomic<HDC> cache_[kCachedDcs];
+};
+
+DecoderState& Decoder() {
+  static DecoderState state;
+  return state;
+}
+
+struct DibHeader {
+  BITMAPINFOHEADER header;
+  RGBQUAD colors[256];
+};
+
+class Bitmap {
+ public:
+  ~Bitmap() {
+    if (image_ != nullptr) GdipDisposeImage(image_);
+  }
+  GpBitmap** out() { return &image_; }
+  GpBitmap* get() const { return image_; }
+
+ private:
+  GpBitmap* image_ = nullptr;
+};
+
+struct DecodedImage {
+  HBITMAP dib = nullptr;
+  UINT width = 0;
+  UINT height = 0;
+};
+
+bool InstallPalette(GpBitmap* source, HBITMAP dib, HRESULT* failure) {
+  INT size = 0;
+  GdipGetImagePaletteSize(source, &size);
+  if (size < static_cast<INT>(sizeof(ColorPalette))) size = sizeof(ColorPalette);
+  auto* palette = static_cast<ColorPalette*>(std::calloc(1, static_cast<size_t>(size)));
+  if (palette == nullptr) {
+    *failure = E_OUTOFMEMORY;
+    return false;
+  }
+  GdipGetImagePalette(source, palette, size);
+  const UINT count = palette->Count;
+  const size_t room = (static_cast<size_t>(size) - offsetof(ColorPalette, Entries)) / sizeof(ARGB);
+  if (count < 1 || count > 256 || count > room) {
+    std::free(palette);
+    return false;
+  }
+  RGBQUAD entries[256];
+  for (UINT i = 0; i < count; ++i) {
+    const ARGB argb = palette->Entries[i];
+    entries[i] = RGBQUAD{static_cast<BYTE>(argb), static_cast<BYTE>(argb >> 8), static_cast<BYTE>(argb >> 16), 0};
+  }
+  std::free(palette);
+  HDC dc = Decoder().TakeDc();
+  HGDIOBJ previous = SelectObject(dc, dib);
+  SetDIBColorTable(dc, 0, count, entries);
+  SelectObject(dc, previous);
+  Decoder().GiveBackDc(dc);
+  return true;
+}
+
+HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
+  if (!Decoder().StartGdiplus()) return E_FAIL;
+  Bitmap source;
+  if (GdipCreateBitmapFromFile(reinterpret_cast<const WCHAR*>(file_name), source.out()) != Ok) return E_FAIL;
+  PixelFormat format = 0;
+  UINT width = 0;
+  UINT height = 0;
+  GdipGetImagePixelFormat(source.get(), &format);
+  GdipGetImageHeight(source.get(), &height);
+  GdipGetImageWidth(source.get(), &width);
+  if (width == 0 || height == 0 || width > 0x7FFF || height > 0x7FFF) return E_FAIL;
+
+  PixelFormat chosen = PixelFormat32bppRGB;
+  UINT bit_count = 32;
+  if (format & PixelFormatGDI) {
+    chosen = format;
+    bit_count = (format >> 8) & 0xFF;
+  }
+  if (format & PixelFormatAlpha) {
+    chosen = PixelFormat32bppARGB;
+    bit_count = 32;
+  }
+
+  DibHeader info;
+  std::memset(&info, 0, sizeof info);
+  info.header.biSize = sizeof(BITMAPINFOHEADER);
+  info.header.biWidth = static_cast<LONG>(width);
+  info.header.biHeight = static_cast<LONG>(height);
+  info.header.biPlanes = 1;
+  info.header.biBitCount = static_cast<WORD>(bit_count);
+  info.header.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (dib == nullptr || bits == nullptr) {
+    if (dib != nullptr) DeleteObject(dib);
+    return E_FAIL;
+  }
+
+  HRESULT failure = E_FAIL;
+  if ((format & PixelFormatIndexed) && !InstallPalette(source.get(), dib, &failure)) {
+    DeleteObject(dib);
+    return failure;
+  }
+
+  const INT pitch = static_cast<INT>(((width * bit_count + 31) / 32) * 4);
+  BYTE* top_row = static_cast<BYTE*>(bits) + static_cast<size_t>(pitch) * (height - 1);
+  if (format == chosen) {
+    BitmapData data;
+    GpRect rect(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    if (GdipBitmapLockBits(source.get(), &rect, ImageLockModeRead, chosen, &data) != Ok) {
+      DeleteObject(dib);
+      return E_OUTOFMEMORY;
+    }
+    const size_t row_bytes = (static_cast<size_t>(bit_count) * width + 7) / 8;
+    for (UINT y = 0; y < height; ++y)
+      std::memcpy(top_row - static_cast<size_t>(pitch) * y, static_cast<const BYTE*>(data.Scan0) + data.Stride * static_cast<INT>(y),
+                  row_bytes);
+    GdipBitmapUnlockBits(source.get(), &data);
+  } else {
+    // Let GDI+ convert: draw the source onto a bitmap that wraps the DIB's own rows, top row first.
+    GpBitmap* wrapper = nullptr;
+    GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), -pitch, chosen, top_row, &wrapper);
+    GpGraphics* graphics = nullptr;
+    if (wrapper != nullptr) GdipGetImageGraphicsContext(wrapper, &graphics);
+    if (graphics != nullptr) {
+      GdipDrawImageI(graphics, source.get(), 0, 0);
+      GdipDeleteGraphics(graphics);
+    }
+    if (wrapper != nullptr) GdipDisposeImage(wrapper);
+  }
+  decoded->dib = dib;
+  decoded->width = width;
+  decoded->height = height;
+  return S_OK;
+}
+
+}  // namespace
+
+void ImageDecoderSetUp() { Decoder(); }
+
+void DrawImageFile(DrawSurface* target, const WideChar* file_name) {
+  DecoderState& decoder = Decoder();
+  decoder.ImageBorn();
+  DecodedImage image;
+  if (target != nullptr && file_name != nullptr && SUCCEEDED(Decode(file_name, &image))) {
+    const int previous_mode = SetStretchBltMode(target->dc, COLORONCOLOR);
+    HDC source_dc = decoder.TakeDc();
+    if (source_dc != nullptr) {
+      HGDIOBJ previous = SelectObject(source_dc, image.dib);
+      StretchBlt(target->dc, 0, 0, 320, 240, source_dc, 0, 0, static_cast<int>(image.width),
+                 static_cast<int>(image.height), SRCCOPY);
+      SelectObject(source_dc, previous);
+      decoder.GiveBackDc(source_dc);
+    }
+    SetStretchBltMode(target->dc, previous_mode);
+  }
+  if (image.dib != nullptr) DeleteObject(image.dib);
+  decoder.ImageDied();
+}
+
+}  // namespace vexlan
