@@ -7,9 +7,13 @@
 
 namespace vexlan {
 
-// The source column (or row) that destination column `d` of `destination_size` takes from a source of
-// `source_size`.
-int32_t StretchSourceIndex(int32_t d, int32_t source_size, int32_t destination_size);
+enum class StretchAxis { kColumns, kRows };
+
+// The source column (or row) that destination column (or row) `d` takes. Rows are counted bottom-up, in
+// the order a DIB keeps them. Both axes step like a line drawn from one corner to the other: a stretched
+// axis samples each destination pixel's centre, a shrunk one the last source pixel that falls on it,
+// and exact ties break one way on columns and the other on bottom-up rows.
+int32_t StretchSourceIndex(int32_t d, int32_t source_size, int32_t destination_size, StretchAxis axis);
 
 // `source` is top-down, `source_stride` bytes a row, `channels` bytes a pixel in red, green, blue order
 // (a fourth channel is ignored). `target` is a bottom-up 24-bit BGR picture of `width` x `height`.
