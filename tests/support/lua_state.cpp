@@ -1,0 +1,58 @@
+#include "tests/support/lua_state.h"
+
+#include <cmath>
+
+extern "C" {
+#include <lualib.h>
+}
+
+namespace vexlan::test {
+
+LuaState::LuaState() : state_(luaL_newstate()) {
+  luaL_openlibs(state_);
+  lua_getglobal(state_, "package");
+  lua_getfield(state_, -1, "preload");
+  lua_pushcfunction(state_, luaopen_vexlan);
+  lua_setfield(state_, -2, "vexlan");
+  lua_pop(state_, 2);
+  Run("require 'vexlan'");
+}
+
+LuaState::~LuaState() { Close(); }
+
+void LuaState::Close() {
+  if (state_ != nullptr) lua_close(state_);
+  state_ = nullptr;
+}
+
+std::string LuaState::Run(const std::string& code) {
+  if (luaL_dostring(state_, code.c_str()) == 0) return "";
+  std::string error = lua_tostring(state_, -1) ? lua_tostring(state_, -1) : "error";
+  lua_pop(state_, 1);
+  return error;
+}
+
+double LuaState::Number(const std::string& expression) {
+  const int top = lua_gettop(state_);
+  if (luaL_dostring(state_, ("return " + expression).c_str()) != 0 || lua_gettop(state_) == top ||
+      !lua_isnumber(state_, top + 1)) {
+    lua_settop(state_, top);
+    return NAN;
+  }
+  const double value = lua_tonumber(state_, top + 1);
+  lua_settop(state_, top);
+  return value;
+}
+
+int LuaState::Count(const std::string& expression) {
+  const int top = lua_gettop(state_);
+  if (luaL_dostring(state_, ("return " + expression).c_str()) != 0) {
+    lua_settop(state_, top);
+    return -1;
+  }
+  const int count = lua_gettop(state_) - top;
+  lua_settop(state_, top);
+  return count;
+}
+
+}  // namespace vexlan::test

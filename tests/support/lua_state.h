@@ -1,0 +1,32 @@
+// Lua states for tests: each opens the standard libraries and the module, as `require "vexlan"` would.
+#pragma once
+
+#include <string>
+
+#include "module/lua_api.h"
+
+extern "C" int luaopen_vexlan(lua_State* state);
+
+namespace vexlan::test {
+
+class LuaState {
+ public:
+  LuaState();
+  ~LuaState();
+  LuaState(const LuaState&) = delete;
+  LuaState& operator=(const LuaState&) = delete;
+
+  lua_State* get() const { return state_; }
+  // Runs `code`; returns "" or the error message.
+  std::string Run(const std::string& code);
+  // Runs `expression` and returns its value as a number (NaN for none or a non-number).
+  double Number(const std::string& expression);
+  // Runs `expression` and returns the count of values it gave.
+  int Count(const std::string& expression);
+  void Close();
+
+ private:
+  lua_State* state_;
+};
+
+}  // namespace vexlan::test
