@@ -448,6 +448,7 @@ void Simulator::EventLoop() {
 void Simulator::Reset(const std::string& tags) {
   std::lock_guard<std::mutex> lock(mutex_);
   devices_.clear();
+  next_id_ = 1;  // handles keep counting, so that no old handle is ever given again
   calls_.clear();
   failures_.clear();
   recording_ = true;
