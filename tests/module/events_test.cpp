@@ -1,0 +1,178 @@
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "events/dispatch.h"
+#include "events/event_handlers.h"
+#include "module/client_registry.h"
+#include "tests/support/module_fixture.h"
+
+namespace vexlan::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A latch the test opens; Lua callbacks can wait on it through the C function `hold`.
+struct Latch {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool open = false;
+  int arrived = 0;
+  std::thread::id arrived_on;
+
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+  bool WaitForArrival(std::chrono::milliseconds deadline) {
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, deadline, [this] { return arrived > 0; });
+  }
+};
+
+Latch* g_latch = nullptr;
+
+int Hold(lua_State*) {
+  std::unique_lock<std::mutex> lock(g_latch->mutex);
+  ++g_latch->arrived;
+  g_latch->arrived_on = std::this_thread::get_id();
+  g_latch->changed.notify_all();
+  g_latch->changed.wait(lock, [] { return g_latch->open; });
+  return 0;
+}
+
+class Events : public ModuleTest {
+ protected:
+  void SetUp() override {
+    ModuleTest::SetUp();
+    g_latch = &latch_;
+  }
+  static void AddHold(LuaState& state) { lua_register(state.get(), "hold", Hold); }
+  Latch latch_;
+};
+
+TEST_F(Events, WhileListeningCallbacksRunOnTheNotifyingThreadAndListenWaitsForThem) {
+  StdinPipe input;  // open: Listen blocks until the test writes
+  LuaState state;
+  AddHold(state);
+  ASSERT_EQ(state.Run("done = false; vexlan.RegisterSoftButtonCallback('SFIP', 1, function() hold(); done = true end)"), "");
+  std::atomic<bool> listen_returned{false};
+  std::thread script([&] {
+    state.Run("vexlan.Listen()");
+    listen_returned = true;
+  });
+  sim::Buttons(kFip, 1);
+  ASSERT_TRUE(latch_.WaitForArrival(10s)) << "the callback runs while the script waits";
+  EXPECT_NE(latch_.arrived_on, script.get_id());
+  input.Write("x");  // Listen's read completes while the callback still runs
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(listen_returned) << "Listen returns only once the callback has finished";
+  latch_.Open();
+  script.join();
+  EXPECT_TRUE(listen_returned);
+  EXPECT_EQ(state.Count("done == true or nil"), 1);
+  EXPECT_EQ(lua_gettop(state.get()), 0);
+}
+
+TEST_F(Events, WhileBusyEventsWaitInOrderAndTheOldestGoOnOverflow) {
+  LuaState state;
+  ASSERT_EQ(state.Run("seen = {}; vexlan.RegisterSoftButtonCallback('SFIP', 1, function(_, _, m) seen[#seen + 1] = m end)"),
+            "");
+  for (uint32_t mask = 0; mask < 1100; ++mask) sim::Buttons(kFip, mask);
+  sim::Flush();
+  EXPECT_EQ(state.Number("#seen"), 0) << "nothing enters a state that is running its script";
+  state.Run("vexlan.Listen()");
+  EXPECT_EQ(state.Number("#seen"), kEventQueueCapacity);
+  EXPECT_EQ(state.Number("seen[1]"), 1100 - kEventQueueCapacity);
+  EXPECT_EQ(state.Number("seen[#seen]"), 1099);
+  EXPECT_EQ(state.Count("(function() for i = 2, #seen do assert(seen[i] == seen[i-1] + 1) end end)()"), 0);
+  EXPECT_EQ(DroppedEvents(*ClientRegistry::Instance().FindClient(state.get())), 1100u - kEventQueueCapacity);
+}
+
+TEST_F(Events, AMillionFailingCallbacksLeaveTheStackWhereItWas) {
+  LuaState state;
+  ASSERT_EQ(state.Run("vexlan.RegisterSoftButtonCallback('SFIP', 1, function() error('always') end)"), "");
+  lua_State* L = state.get();
+  lua_pushinteger(L, 7);  // something of the script's own on the stack
+  const int depth = lua_gettop(L);
+  ClientEntry& client = *ClientRegistry::Instance().FindClient(L);
+  // This thread plays the notifying thread while the state is parked, as in Listen.
+  ParkForListen(client, L);
+  const int32_t slot = DeviceManager::Instance().table().PresentSlotOfHandle(sim::HandleOf(kFip)).slot;
+  for (int i = 0; i < 1000000; ++i) FanOutSoftButtonEvent(slot, static_cast<uint32_t>(i));
+  ReturnFromListen(client);
+  EXPECT_EQ(lua_gettop(L), depth);
+  EXPECT_EQ(lua_tointeger(L, -1), 7);
+  lua_pop(L, 1);
+}
+
+TEST_F(Events, ClearingAPageCallbackStopsPageEventsForEveryClient) {
+  LuaState a;
+  LuaState b;
+  ASSERT_EQ(a.Run("pages = 0; vexlan.RegisterPageCallback('SFIP', 1, function() pages = pages + 1 end)"), "");
+  sim::PageChange(kFip, 1, true);
+  Deliver(a);
+  EXPECT_EQ(a.Number("pages"), 1);
+  EXPECT_EQ(b.Number("vexlan.RegisterPageCallback('SFIP', 1, nil)"), 0);
+  EXPECT_EQ(LastCall("RegisterPageCallback").handler, false);
+  sim::PageChange(kFip, 1, false);
+  Deliver(a);
+  EXPECT_EQ(a.Number("pages"), 1) << "B's clearing ended the device's registration";
+  ASSERT_EQ(b.Run("vexlan.RegisterPageCallback('SFIP', 1, print)"), "");
+  sim::PageChange(kFip, 2, true);
+  Deliver(a);
+  EXPECT_EQ(a.Number("pages"), 2) << "A's callback is still held";
+}
+
+TEST_F(Events, EveryClientGetsEachEventAndAClosedOneNoMore) {
+  auto a = std::make_unique<LuaState>();
+  LuaState b;
+  for (LuaState* state : {a.get(), &b})
+    ASSERT_EQ(state->Run("n = 0; vexlan.RegisterDeviceChangeCallback(function() n = n + 1 end)"), "");
+  const int id = sim::Plug("SFIP");
+  sim::Flush();
+  a.reset();  // closed with an event waiting for it
+  sim::Unplug(id);
+  Deliver(b);
+  EXPECT_EQ(b.Number("n"), 2);
+}
+
+// Arrivals and removals on the simulator's thread against lookups on this one: each is seen whole.
+TEST_F(Events, TheDeviceTableIsReadConsistentlyWhileDevicesComeAndGo) {
+  LuaState state;
+  std::atomic<bool> stop{false};
+  std::thread plugging([&] {
+    for (int i = 0; i < 300; ++i) {
+      sim::Unplug(kFip);
+      sim::Replug(kFip, i % 2 == 0);
+      sim::Flush();  // one cycle at a time: the unit stays long enough for its arrival to be read
+    }
+    sim::Flush();
+    stop = true;
+  });
+  DeviceTable& table = DeviceManager::Instance().table();
+  const DeviceTypeTag fip = DeviceTypeTag::kSfip;
+  int reads = 0;
+  while (!stop || reads < 1000) {
+    void* handle = nullptr;
+    const int32_t slot = table.ResolvePresent("SFIP", 1, &handle);
+    if (slot >= 0) {
+      EXPECT_EQ(slot, 1);
+      EXPECT_NE(handle, nullptr);
+    }
+    const int32_t present = table.CountPresent(&fip);
+    EXPECT_TRUE(present == 0 || present == 1);
+    const SlotName name = table.PresentSlotOfHandle(sim::HandleOf(kX52));
+    EXPECT_STREQ(name.tag, "X52P");
+    ++reads;
+  }
+  plugging.join();
+  EXPECT_EQ(table.count(), 2) << "the unit always came back to its own slot";
+  EXPECT_EQ(table.CountPresent(&fip), 1);
+}
+
+}  // namespace
+}  // namespace vexlan::test
