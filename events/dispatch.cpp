@@ -143,6 +143,11 @@ void CloseGate(ClientEntry& entry) {
   entry.queue_size = 0;
 }
 
+bool IsParked(ClientEntry& entry) {
+  std::lock_guard<std::mutex> gate(entry.gate);
+  return entry.owner == StateOwner::kParked;
+}
+
 uint64_t DroppedEvents(ClientEntry& entry) {
   std::lock_guard<std::mutex> gate(entry.gate);
   return entry.dropped_events;

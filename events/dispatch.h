@@ -27,5 +27,7 @@ void OpenGate(ClientEntry& entry);
 void CloseGate(ClientEntry& entry);
 
 uint64_t DroppedEvents(ClientEntry& entry);
+// True while the client's script waits in Listen and no notifier is inside its state.
+bool IsParked(ClientEntry& entry);
 
 }  // namespace vexlan

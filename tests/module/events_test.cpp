@@ -64,6 +64,10 @@ TEST_F(Events, WhileListeningCallbacksRunOnTheNotifyingThreadAndListenWaitsForTh
     state.Run("vexlan.Listen()");
     listen_returned = true;
   });
+  ClientEntry& client = *ClientRegistry::Instance().FindClient(state.get());
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!IsParked(client) && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_TRUE(IsParked(client));
   sim::Buttons(kFip, 1);
   ASSERT_TRUE(latch_.WaitForArrival(10s)) << "the callback runs while the script waits";
   EXPECT_NE(latch_.arrived_on, script.get_id());

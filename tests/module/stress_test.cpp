@@ -1,0 +1,130 @@
+// Many states, each waiting in Listen on its own thread, while the simulated hardware fires events.
+// Run under ThreadSanitizer and AddressSanitizer in CI.
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "events/dispatch.h"
+#include "module/client_registry.h"
+#include "tests/support/module_fixture.h"
+
+namespace vexlan::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kStates = 10;
+constexpr int kReopening = kStates - 1;  // this one closes and reopens half-way
+
+constexpr char kSetUp[] = R"(
+  buttons, pages, changes = 0, 0, 0
+  vexlan.AddPage('SFIP', 1, 1, false)
+  vexlan.RegisterSoftButtonCallback('SFIP', 1, function(tag, ordinal, mask)
+    buttons = buttons + 1
+    vexlan.SetString(tag, ordinal, 1, 1, 'mask ' .. mask)
+  end)
+  vexlan.RegisterSoftButtonDownCallback('SFIP', 1, function() end)
+  vexlan.RegisterPageCallback('SFIP', 1, function() pages = pages + 1 end)
+  vexlan.RegisterDeviceChangeCallback(function() changes = changes + 1 end)
+)";
+
+struct Worker {
+  std::thread thread;
+  std::atomic<bool> done{false};
+  double buttons = -1, pages = -1, changes = -1;
+  int stack_depth = -1;
+};
+
+class Stress : public ModuleTest {
+ protected:
+  void SetUp() override {
+    ModuleTest::SetUp();
+    input_ = std::make_unique<StdinPipe>();  // open: Listen blocks until fed
+  }
+  void TearDown() override { input_.reset(); }
+
+  void RunWorker(int index, Worker& worker) {
+    auto state = std::make_unique<LuaState>();
+    EXPECT_EQ(state->Run(kSetUp), "");
+    set_up_.fetch_add(1);
+    for (int round = 0; !finish_; ++round) {
+      state->Run("vexlan.Listen()");
+      // Churn registrations that the counts do not depend on.
+      state->Run(round % 2 ? "vexlan.RegisterSoftButtonUpCallback('X52P', 1, print)"
+                           : "vexlan.RegisterSoftButtonUpCallback('X52P', 1, nil)");
+      state->Run(round % 3 ? "vexlan.RegisterPageCallback('X52P', 1, 'tostring')" : "vexlan.RegisterPageCallback('X52P', 1, nil)");
+      if (index == kReopening && round == 50) {
+        state = std::make_unique<LuaState>();
+        state->Run(kSetUp);
+      }
+    }
+    state->Run("vexlan.Listen()");  // takes whatever still waited for this state
+    worker.buttons = state->Number("buttons");
+    worker.pages = state->Number("pages");
+    worker.changes = state->Number("changes");
+    worker.stack_depth = lua_gettop(state->get());
+    state.reset();
+    worker.done = true;
+  }
+
+  std::unique_ptr<StdinPipe> input_;
+  std::atomic<bool> finish_{false};
+  std::atomic<int> set_up_{0};
+};
+
+TEST_F(Stress, EveryEventReachesEveryStateThatHeldItsCallbackExactlyOnce) {
+  std::vector<Worker> workers(kStates);
+  for (int i = 0; i < kStates; ++i) workers[i].thread = std::thread([this, i, &workers] { RunWorker(i, workers[i]); });
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (set_up_ < kStates && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_EQ(set_up_, kStates);
+
+  // Wake-ups for the waiting scripts, one character each, until every worker has finished.
+  std::atomic<bool> feeding{true};
+  std::thread feeder([&] {
+    while (feeding) {
+      input_->Write("x");
+      std::this_thread::sleep_for(100us);
+    }
+  });
+
+  int buttons = 0, pages = 0, changes = 0;
+  const int third = sim::Plug("ABCD");
+  ++changes;
+  const auto stop_at = std::chrono::steady_clock::now() + 3s;
+  for (int round = 0; std::chrono::steady_clock::now() < stop_at; ++round) {
+    sim::Buttons(kFip, static_cast<uint32_t>(round));
+    ++buttons;
+    sim::Buttons(kX52, static_cast<uint32_t>(round));
+    if (round % 4 == 0) {
+      sim::PageChange(kFip, 1, round % 8 == 0);
+      ++pages;
+    }
+    if (round % 16 == 0) {
+      sim::Unplug(third);
+      sim::Replug(third, false);
+      changes += 2;
+    }
+    if (round % 32 == 0) sim::Flush();  // keep the queues well below their bound
+  }
+  sim::Flush();
+  finish_ = true;
+  for (Worker& worker : workers) worker.thread.join();
+  feeding = false;
+  feeder.join();
+
+  for (int i = 0; i < kStates; ++i) {
+    EXPECT_EQ(workers[i].stack_depth, 0) << "state " << i;
+    if (i == kReopening) continue;  // its callbacks were not held throughout
+    EXPECT_EQ(workers[i].buttons, buttons) << "state " << i;
+    EXPECT_EQ(workers[i].pages, pages) << "state " << i;
+    EXPECT_EQ(workers[i].changes, changes) << "state " << i;
+  }
+  EXPECT_EQ(DeviceManager::Instance().open_count(), 0);
+}
+
+}  // namespace
+}  // namespace vexlan::test
