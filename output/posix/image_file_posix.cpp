@@ -42,8 +42,15 @@ void ImageDecoderSetUp() {}
 
 void DrawImageFile(DrawSurface* target, const WideChar* file_name) {
   if (target == nullptr || file_name == nullptr) return;
+  const std::string path = NarrowFileName(file_name);
+  int width = 0;
+  int height = 0;
+  if (gdk_pixbuf_get_file_info(path.c_str(), &width, &height) == nullptr || width <= 0 || height <= 0 ||
+      static_cast<int64_t>(width) * height > kMaxDecodedPixels) {
+    return;
+  }
   GError* error = nullptr;
-  GdkPixbuf* picture = gdk_pixbuf_new_from_file(NarrowFileName(file_name).c_str(), &error);
+  GdkPixbuf* picture = gdk_pixbuf_new_from_file(path.c_str(), &error);
   if (picture == nullptr) {
     g_clear_error(&error);
     return;

@@ -171,7 +171,7 @@ HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
   GdipGetImagePixelFormat(source.get(), &format);
   GdipGetImageHeight(source.get(), &height);
   GdipGetImageWidth(source.get(), &width);
-  if (width == 0 || height == 0 || width > 0x7FFF || height > 0x7FFF) return E_FAIL;
+  if (width == 0 || height == 0 || static_cast<int64_t>(width) * height > kMaxDecodedPixels) return E_FAIL;
 
   PixelFormat chosen = PixelFormat32bppRGB;
   UINT bit_count = 32;

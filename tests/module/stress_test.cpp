@@ -51,6 +51,7 @@ class Stress : public ModuleTest {
     EXPECT_EQ(state->Run(kSetUp), "");
     set_up_.fetch_add(1);
     for (int round = 0; !finish_; ++round) {
+      wake_ups_wanted_.fetch_add(1);
       state->Run("vexlan.Listen()");
       // Churn registrations that the counts do not depend on.
       state->Run(round % 2 ? "vexlan.RegisterSoftButtonUpCallback('X52P', 1, print)"
@@ -61,6 +62,7 @@ class Stress : public ModuleTest {
         state->Run(kSetUp);
       }
     }
+    wake_ups_wanted_.fetch_add(1);
     state->Run("vexlan.Listen()");  // takes whatever still waited for this state
     worker.buttons = state->Number("buttons");
     worker.pages = state->Number("pages");
@@ -73,6 +75,7 @@ class Stress : public ModuleTest {
   std::unique_ptr<StdinPipe> input_;
   std::atomic<bool> finish_{false};
   std::atomic<int> set_up_{0};
+  std::atomic<int> wake_ups_wanted_{0};
 };
 
 TEST_F(Stress, EveryEventReachesEveryStateThatHeldItsCallbackExactlyOnce) {
@@ -82,12 +85,17 @@ TEST_F(Stress, EveryEventReachesEveryStateThatHeldItsCallbackExactlyOnce) {
   while (set_up_ < kStates && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   ASSERT_EQ(set_up_, kStates);
 
-  // Wake-ups for the waiting scripts, one character each, until every worker has finished.
+  // One character for each Listen a script is about to make, so the pipe never fills up.
   std::atomic<bool> feeding{true};
   std::thread feeder([&] {
-    while (feeding) {
-      input_->Write("x");
-      std::this_thread::sleep_for(100us);
+    for (int written = 0; feeding;) {
+      if (written < wake_ups_wanted_.load()) {
+        std::this_thread::sleep_for(100us);  // let callbacks run while the scripts wait
+        input_->Write("x");
+        ++written;
+      } else {
+        std::this_thread::yield();
+      }
     }
   });
 

@@ -18,6 +18,9 @@ StdinPipe::StdinPipe() {
 
 StdinPipe::~StdinPipe() {
   CloseWriteEnd();
+  // Whatever the C library buffered from this pipe must not reach the next reader.
+  while (std::fgetc(stdin) != EOF) {
+  }
   if (saved_stdin_ >= 0) {
     dup2(saved_stdin_, STDIN_FILENO);
     close(saved_stdin_);

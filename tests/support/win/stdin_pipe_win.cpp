@@ -19,6 +19,9 @@ StdinPipe::StdinPipe() {
 
 StdinPipe::~StdinPipe() {
   CloseWriteEnd();
+  // Whatever the C library buffered from this pipe must not reach the next reader.
+  while (std::fgetc(stdin) != EOF) {
+  }
   if (saved_stdin_ >= 0) {
     _dup2(saved_stdin_, 0);
     _close(saved_stdin_);
