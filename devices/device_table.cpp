@@ -78,9 +78,10 @@ SlotName DeviceTable::NameOfSlot(int32_t slot) const {
   return SlotName{slot, TagStringOfType(slots_[slot].type), OrdinalOfSlotLocked(slot)};
 }
 
-uint32_t DeviceTable::ExchangeButtonState(int32_t slot, uint32_t mask) {
+uint32_t DeviceTable::ExchangeButtonState(int32_t slot, uint32_t mask, SlotName* name) {
   platform::MutexLock lock(mutex_);
   if (slot < 0 || slot >= count_) return 0;
+  if (name != nullptr) *name = SlotName{slot, TagStringOfType(slots_[slot].type), OrdinalOfSlotLocked(slot)};
   const uint32_t old = slots_[slot].last_buttons;
   slots_[slot].last_buttons = mask;
   return old;

@@ -55,8 +55,8 @@ class DeviceTable {
   // The present slot holding `handle`, named for Lua; slot -1 when there is none.
   SlotName PresentSlotOfHandle(void* handle) const EXCLUDES(mutex_);
   SlotName NameOfSlot(int32_t slot) const EXCLUDES(mutex_);
-  // Stores `mask` as the slot's last soft-button state and returns the previous one.
-  uint32_t ExchangeButtonState(int32_t slot, uint32_t mask) EXCLUDES(mutex_);
+  // Stores `mask` as the slot's last soft-button state and returns the previous one; names the slot.
+  uint32_t ExchangeButtonState(int32_t slot, uint32_t mask, SlotName* name = nullptr) EXCLUDES(mutex_);
   int32_t count() const EXCLUDES(mutex_);
   DeviceSlot Snapshot(int32_t slot) const EXCLUDES(mutex_);
 

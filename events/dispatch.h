@@ -23,11 +23,13 @@ void ReturnFromListen(ClientEntry& entry);
 bool DeliveringOnThisThread();
 
 // Entry lifecycle: open when handed out; closed before its references go, after any running callback.
-void OpenGate(ClientEntry& entry);
+void OpenGate(ClientEntry& entry, lua_State* state);
 void CloseGate(ClientEntry& entry);
 
 uint64_t DroppedEvents(ClientEntry& entry);
 // True while the client's script waits in Listen and no notifier is inside its state.
 bool IsParked(ClientEntry& entry);
+// The index of a tag string in a ClientEvent.
+uint8_t TagIndex(const char* tag);
 
 }  // namespace vexlan

@@ -44,7 +44,7 @@ void SoftButtonHandler(void* device, uint32_t buttons, void* /*context*/) {
 void FanOutDeviceChange(int32_t slot, bool added) {
   const SlotName name = Table().NameOfSlot(slot);
   if (name.slot < 0) return;
-  const ClientEvent event{ClientEvent::Kind::kDeviceChange, added, slot, name.tag, name.ordinal, 0, 0, 0};
+  const ClientEvent event{ClientEvent::Kind::kDeviceChange, added, slot, TagIndex(name.tag), name.ordinal, 0, 0, 0};
   FanOut(event, [](ClientEntry& entry) {
     return entry.device_change_reference.load(std::memory_order_acquire) != kNoReference;
   });
@@ -53,18 +53,18 @@ void FanOutDeviceChange(int32_t slot, bool added) {
 void FanOutPageEvent(int32_t slot, uint32_t page, bool active) {
   const SlotName name = Table().NameOfSlot(slot);
   if (name.slot < 0) return;
-  const ClientEvent event{ClientEvent::Kind::kPage, active, slot, name.tag, name.ordinal, page, 0, 0};
+  const ClientEvent event{ClientEvent::Kind::kPage, active, slot, TagIndex(name.tag), name.ordinal, page, 0, 0};
   FanOut(event, [slot](ClientEntry& entry) { return entry.SlotReference(slot, kPageCallback) != kNoReference; });
 }
 
 void FanOutSoftButtonEvent(int32_t slot, uint32_t buttons) {
   // The new mask is stored before any callback runs, whether or not anybody listens.
-  const uint32_t old = Table().ExchangeButtonState(slot, buttons);
+  SlotName name;
+  const uint32_t old = Table().ExchangeButtonState(slot, buttons, &name);
+  if (name.slot < 0) return;
   const uint32_t down = buttons & ~old;
   const uint32_t up = old & ~buttons;
-  const SlotName name = Table().NameOfSlot(slot);
-  if (name.slot < 0) return;
-  const ClientEvent event{ClientEvent::Kind::kSoftButton, false, slot, name.tag, name.ordinal, buttons, down, up};
+  const ClientEvent event{ClientEvent::Kind::kSoftButton, false, slot, TagIndex(name.tag), name.ordinal, buttons, down, up};
   FanOut(event, [slot, down, up](ClientEntry& entry) {
     return entry.SlotReference(slot, kSoftButtonCallback) != kNoReference ||
            (down != 0 && entry.SlotReference(slot, kSoftButtonDownCallback) != kNoReference) ||

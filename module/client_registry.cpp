@@ -18,7 +18,7 @@ ClientEntry* ClientRegistry::RegisterClient(lua_State* state, int32_t anchor_ref
     for (auto& slot : entry.slot_references)
       for (auto& reference : slot) reference.store(kNoReference, std::memory_order_relaxed);
     entry.anchor_reference = anchor_reference;
-    OpenGate(entry);
+    OpenGate(entry, state);
     entry.state.store(state, std::memory_order_release);  // publishes the reset references
     ++client_count_;
     return &entry;

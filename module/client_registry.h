@@ -26,7 +26,7 @@ struct ClientEvent {
   Kind kind;
   bool flag;  // added, or page active
   int32_t slot;
-  const char* tag;  // one of the three constant tag strings
+  uint8_t tag;  // 0 "SFIP", 1 "X52P", 2 "UNKN"
   int32_t ordinal;
   uint32_t value;  // page number, or the new button mask
   uint32_t down;
@@ -34,10 +34,11 @@ struct ClientEvent {
 };
 
 // Who may run Lua code in the client's state right now.
-enum class StateOwner : uint8_t {
-  kScript,    // the state's own thread (the default: it is running the script)
-  kParked,    // the script waits in Listen; a notifying thread may enter
-  kNotifier,  // a notifying thread is running callbacks in it
+enum StateOwner : uint8_t {
+  kOwnedByScript,    // the state's own thread (the default: it is running the script)
+  kParked,           // the script waits in Listen; a notifying thread may enter
+  kOwnedByNotifier,  // a notifying thread is running callbacks in it
+  kClosed,           // the entry is free or its state is closing: nothing enters
 };
 
 struct ClientEntry {
@@ -45,12 +46,15 @@ struct ClientEntry {
   int32_t anchor_reference = kNoReference;
   std::atomic<int32_t> device_change_reference{kNoReference};
   std::atomic<int32_t> slot_references[kMaxDevices][4];
+  int32_t tag_references[3] = {kNoReference, kNoReference, kNoReference};  // "SFIP", "X52P", "UNKN"
 
-  // The gate. Never held while Lua code runs.
+  // The gate. Ownership changes by atomic exchange; the mutex guards only the queue and waiting.
+  // Nothing of it is held while Lua code runs.
+  std::atomic<uint8_t> owner{kClosed};
+  std::atomic<int> pending{0};  // events in the queue
+  std::atomic<int> waiters{0};  // threads waiting for a notifier to leave
   std::mutex gate;
   std::condition_variable notifier_left;
-  StateOwner owner = StateOwner::kScript;
-  bool closed = true;
   int queue_head = 0;
   int queue_size = 0;
   uint64_t dropped_events = 0;

@@ -64,9 +64,10 @@ std::string Utf16ToUtf8(const WideChar* text, size_t units) {
 }
 
 namespace {
-CallRecord MakeRecord(const char* name, const Device* device) {
+// With recording off, nothing is built: the simulator stays out of allocation counts.
+CallRecord MakeRecord(const char* name, const Device* device, bool recording) {
   CallRecord record;
-  record.name = name;
+  if (recording) record.name = name;
   record.id = device != nullptr ? device->id : 0;
   return record;
 }
@@ -140,7 +141,7 @@ HResult Simulator::RecordLocked(CallRecord record, HResult result) {
 
 HResult Simulator::Initialize(const WideChar* plugin_name) {
   std::unique_lock<std::mutex> lock(mutex_);
-  CallRecord record = MakeRecord("Initialize", nullptr);
+  CallRecord record = MakeRecord("Initialize", nullptr, recording_);
   size_t units = 0;
   if (plugin_name != nullptr)
     while (plugin_name[units] != 0) ++units;
@@ -176,18 +177,18 @@ void Simulator::StopThread(std::unique_lock<std::mutex>& lock) {
 HResult Simulator::Deinitialize() {
   std::unique_lock<std::mutex> lock(mutex_);
   HResult forced;
-  if (ForcedLocked("Deinitialize", &forced)) return RecordLocked(MakeRecord("Deinitialize", nullptr), forced);
+  if (ForcedLocked("Deinitialize", &forced)) return RecordLocked(MakeRecord("Deinitialize", nullptr, recording_), forced);
   initialized_ = false;
   device_handler_ = nullptr;
   page_handlers_.clear();
   button_handlers_.clear();
   StopThread(lock);
-  return RecordLocked(MakeRecord("Deinitialize", nullptr), kS_OK);
+  return RecordLocked(MakeRecord("Deinitialize", nullptr, recording_), kS_OK);
 }
 
 HResult Simulator::RegisterDeviceCallback(DeviceChangeHandlerFn handler, void* context) {
   std::lock_guard<std::mutex> lock(mutex_);
-  CallRecord record = MakeRecord("RegisterDeviceCallback", nullptr);
+  CallRecord record = MakeRecord("RegisterDeviceCallback", nullptr, recording_);
   record.handler = handler != nullptr;
   HResult forced;
   if (ForcedLocked("RegisterDeviceCallback", &forced)) return RecordLocked(record, forced);
@@ -200,7 +201,7 @@ HResult Simulator::Enumerate(EnumerateHandlerFn handler, void* context) {
   std::vector<void*> handles;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    CallRecord record = MakeRecord("Enumerate", nullptr);
+    CallRecord record = MakeRecord("Enumerate", nullptr, recording_);
     record.handler = handler != nullptr;
     HResult forced;
     if (ForcedLocked("Enumerate", &forced)) return RecordLocked(record, forced);
@@ -217,7 +218,7 @@ HResult Simulator::Enumerate(EnumerateHandlerFn handler, void* context) {
 HResult Simulator::RegisterPageCallback(void* device, PageChangeHandlerFn handler, void* context) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("RegisterPageCallback", found);
+  CallRecord record = MakeRecord("RegisterPageCallback", found, recording_);
   record.handler = handler != nullptr;
   HResult forced;
   if (ForcedLocked("RegisterPageCallback", &forced)) return RecordLocked(record, forced);
@@ -232,7 +233,7 @@ HResult Simulator::RegisterPageCallback(void* device, PageChangeHandlerFn handle
 HResult Simulator::RegisterSoftButtonCallback(void* device, SoftButtonHandlerFn handler, void* context) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("RegisterSoftButtonCallback", found);
+  CallRecord record = MakeRecord("RegisterSoftButtonCallback", found, recording_);
   record.handler = handler != nullptr;
   HResult forced;
   if (ForcedLocked("RegisterSoftButtonCallback", &forced)) return RecordLocked(record, forced);
@@ -247,7 +248,7 @@ HResult Simulator::RegisterSoftButtonCallback(void* device, SoftButtonHandlerFn 
 HResult Simulator::GetDeviceType(void* device, Guid* type) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("GetDeviceType", found);
+  CallRecord record = MakeRecord("GetDeviceType", found, recording_);
   HResult forced;
   if (ForcedLocked("GetDeviceType", &forced)) return RecordLocked(record, forced);
   if (PresentDeviceLocked(device) == nullptr || type == nullptr) return RecordLocked(record, kE_HANDLE);
@@ -258,7 +259,7 @@ HResult Simulator::GetDeviceType(void* device, Guid* type) {
 HResult Simulator::GetDeviceInstance(void* device, Guid* instance) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("GetDeviceInstance", found);
+  CallRecord record = MakeRecord("GetDeviceInstance", found, recording_);
   HResult forced;
   if (ForcedLocked("GetDeviceInstance", &forced)) return RecordLocked(record, forced);
   if (PresentDeviceLocked(device) == nullptr || instance == nullptr) return RecordLocked(record, kE_HANDLE);
@@ -269,21 +270,25 @@ HResult Simulator::GetDeviceInstance(void* device, Guid* instance) {
 HResult Simulator::SetProfile(void* device, uint32_t length, const WideChar* path) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("SetProfile", found);
+  CallRecord record = MakeRecord("SetProfile", found, recording_);
   record.length = length;
-  std::u16string text = SentText(path, length);
-  if (recording_) record.text = Utf16ToUtf8(text.data(), text.size());
+  if (recording_) {
+    std::u16string text = SentText(path, length);
+    record.text = Utf16ToUtf8(text.data(), text.size());
+  }
   HResult forced;
   if (ForcedLocked("SetProfile", &forced)) return RecordLocked(record, forced);
   if (PresentDeviceLocked(device) == nullptr) return RecordLocked(record, kE_HANDLE);
-  found->profile = std::move(text);
+  if (!found->profile) found->profile.emplace();
+  found->profile->assign(path == nullptr ? u"" : path, path == nullptr ? 0 : length);
+  if (!found->profile->empty() && found->profile->back() == 0) found->profile->pop_back();
   return RecordLocked(record, kS_OK);
 }
 
 HResult Simulator::AddPage(void* device, uint32_t page, uint32_t flags) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("AddPage", found);
+  CallRecord record = MakeRecord("AddPage", found, recording_);
   record.page = page;
   record.flags = flags;
   HResult forced;
@@ -298,7 +303,7 @@ HResult Simulator::AddPage(void* device, uint32_t page, uint32_t flags) {
 HResult Simulator::RemovePage(void* device, uint32_t page) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("RemovePage", found);
+  CallRecord record = MakeRecord("RemovePage", found, recording_);
   record.page = page;
   HResult forced;
   if (ForcedLocked("RemovePage", &forced)) return RecordLocked(record, forced);
@@ -311,7 +316,7 @@ HResult Simulator::RemovePage(void* device, uint32_t page) {
 HResult Simulator::SetLed(void* device, uint32_t page, uint32_t index, uint32_t value) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("SetLed", found);
+  CallRecord record = MakeRecord("SetLed", found, recording_);
   record.page = page;
   record.index = index;
   record.value = value;
@@ -327,7 +332,7 @@ HResult Simulator::SetLed(void* device, uint32_t page, uint32_t index, uint32_t 
 HResult Simulator::SetString(void* device, uint32_t page, uint32_t index, uint32_t length, const WideChar* text) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("SetString", found);
+  CallRecord record = MakeRecord("SetString", found, recording_);
   record.page = page;
   record.index = index;
   record.length = length;
@@ -349,7 +354,7 @@ HResult Simulator::SetString(void* device, uint32_t page, uint32_t index, uint32
 HResult Simulator::SetImage(void* device, uint32_t page, uint32_t index, uint32_t bytes, const void* data) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("SetImage", found);
+  CallRecord record = MakeRecord("SetImage", found, recording_);
   record.page = page;
   record.index = index;
   record.bytes = bytes;
@@ -368,12 +373,14 @@ HResult Simulator::SetImageFromFile(void* device, uint32_t page, uint32_t index,
                                     const WideChar* file) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord("SetImageFromFile", found);
+  CallRecord record = MakeRecord("SetImageFromFile", found, recording_);
   record.page = page;
   record.index = index;
   record.length = length;
-  std::u16string name = SentText(file, length);
-  record.text = Utf16ToUtf8(name.data(), name.size());
+  if (recording_) {
+    std::u16string name = SentText(file, length);
+    record.text = Utf16ToUtf8(name.data(), name.size());
+  }
   HResult forced;
   if (ForcedLocked("SetImageFromFile", &forced)) return RecordLocked(record, forced);
   if (PresentDeviceLocked(device) == nullptr) return RecordLocked(record, kE_HANDLE);
@@ -384,7 +391,7 @@ HResult Simulator::SetImageFromFile(void* device, uint32_t page, uint32_t index,
 HResult Simulator::Unused(const char* name, void* device) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* found = FindByHandleLocked(device);
-  CallRecord record = MakeRecord(name, found);
+  CallRecord record = MakeRecord(name, found, recording_);
   HResult forced;
   if (ForcedLocked(name, &forced)) return RecordLocked(record, forced);
   return RecordLocked(record, PresentDeviceLocked(device) == nullptr ? kE_HANDLE : kE_NOTIMPL);

@@ -1,0 +1,159 @@
+// Images and texts: conversion and whole calls against memcpy of one device image, resized files
+// against gdk-pixbuf's own decode of the same file, and the heap allocations each call makes.
+#include <benchmark/benchmark.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "output/image_convert.h"
+
+namespace vexlan::bench {
+namespace {
+
+void BM_Baseline_Memcpy230400(benchmark::State& bench) {
+  std::vector<uint8_t> from(kDeviceImageBytes, 1), to(kDeviceImageBytes);
+  for (auto _ : bench) {
+    std::memcpy(to.data(), from.data(), kDeviceImageBytes);
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_Baseline_Memcpy230400);
+
+std::vector<uint8_t> RandomRaw() {
+  std::vector<uint8_t> raw(kRawImageBytes);
+  std::mt19937 random(1);
+  for (uint8_t& byte : raw) byte = static_cast<uint8_t>(random());
+  return raw;
+}
+
+void BM_ConvertRawImage(benchmark::State& bench) {
+  const std::vector<uint8_t> raw = RandomRaw();
+  std::vector<uint8_t> device(kDeviceImageBytes);
+  for (auto _ : bench) {
+    ConvertRawImage(raw.data(), device.data());
+    benchmark::DoNotOptimize(device.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ConvertRawImage);
+
+void BM_ConvertRawImage_ByteLoop(benchmark::State& bench) {
+  const std::vector<uint8_t> raw = RandomRaw();
+  std::vector<uint8_t> device(kDeviceImageBytes);
+  for (auto _ : bench) {
+    ConvertRawImageScalar(raw.data(), device.data());
+    benchmark::DoNotOptimize(device.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ConvertRawImage_ByteLoop);
+
+// A state with a panel page, and `call` compiled once: each iteration is one protected call of it.
+class ScriptCall {
+ public:
+  explicit ScriptCall(const std::string& body) {
+    UseQuietSimulator();
+    state_ = NewCountingState();
+    const std::vector<uint8_t> raw = RandomRaw();
+    lua_pushlstring(state_, reinterpret_cast<const char*>(raw.data()), raw.size());
+    lua_setglobal(state_, "picture");
+    luaL_dostring(state_, ("vexlan.AddPage('SFIP', 1, 1, true)\ncall = function() " + body + " end").c_str());
+    lua_getglobal(state_, "call");
+    function_ = luaL_ref(state_, LUA_REGISTRYINDEX);
+  }
+  ~ScriptCall() { lua_close(state_); }
+  double Run() {
+    lua_rawgeti(state_, LUA_REGISTRYINDEX, function_);
+    lua_pcall(state_, 0, 1, 0);
+    const double result = lua_tonumber(state_, -1);
+    lua_pop(state_, 1);
+    return result;
+  }
+
+ private:
+  lua_State* state_;
+  int function_;
+};
+
+void RunScriptCall(benchmark::State& bench, const std::string& body) {
+  ScriptCall call(body);
+  if (call.Run() != 0) bench.SkipWithError("the call did not answer 0");
+  call.Run();  // warm up: per-thread storage, the simulator's stored copy
+  const long before = ProcessAllocations();
+  for (auto _ : bench) benchmark::DoNotOptimize(call.Run());
+  bench.counters["process_allocs_per_call"] =
+      benchmark::Counter(static_cast<double>(ProcessAllocations() - before) / bench.iterations());
+}
+
+void BM_SetImageFromLua(benchmark::State& bench) {
+  RunScriptCall(bench, "return vexlan.SetImage('SFIP', 1, 1, 1, picture)");
+}
+BENCHMARK(BM_SetImageFromLua);
+
+void BM_SetStringFromLua(benchmark::State& bench) {
+  RunScriptCall(bench, "return vexlan.SetString('SFIP', 1, 1, 1, 'ALT 12500 FT')");
+}
+BENCHMARK(BM_SetStringFromLua);
+
+void BM_SetProfileFromLua(benchmark::State& bench) {
+  RunScriptCall(bench, "return vexlan.SetProfile('SFIP', 1, 'C:/profiles/cockpit.pr0')");
+}
+BENCHMARK(BM_SetProfileFromLua);
+
+void BM_SetImageFromFileByNameFromLua(benchmark::State& bench) {
+  RunScriptCall(bench, "return vexlan.SetImageFromFile('SFIP', 1, 1, 1, 'C:/pictures/panel.png')");
+}
+BENCHMARK(BM_SetImageFromFileByNameFromLua);
+
+// A 1920x1080 picture with smooth areas and detail, as PNG and as JPEG, written once per run.
+std::string PictureFile(const char* type) {
+  static std::string directory;
+  if (directory.empty()) {
+    char pattern[] = "/tmp/vexlan-bench-XXXXXX";
+    directory = mkdtemp(pattern);
+    GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 1920, 1080);
+    uint8_t* pixels = gdk_pixbuf_get_pixels(picture);
+    const int stride = gdk_pixbuf_get_rowstride(picture);
+    std::mt19937 random(3);
+    for (int y = 0; y < 1080; ++y)
+      for (int x = 0; x < 1920; ++x) {
+        uint8_t* p = pixels + y * stride + 3 * x;
+        p[0] = static_cast<uint8_t>(x / 8 + (random() & 7));
+        p[1] = static_cast<uint8_t>(y / 5 + ((x ^ y) & 16));
+        p[2] = static_cast<uint8_t>((x + y) / 12);
+      }
+    gdk_pixbuf_save(picture, (directory + "/picture.png").c_str(), "png", nullptr, nullptr);
+    gdk_pixbuf_save(picture, (directory + "/picture.jpg").c_str(), "jpeg", nullptr, "quality", "90", nullptr);
+    g_object_unref(picture);
+  }
+  return directory + "/picture." + type;
+}
+
+void ResizedFromLua(benchmark::State& bench, const char* type) {
+  RunScriptCall(bench, "return vexlan.SetImageFromFile('SFIP', 1, 1, 1, '" + PictureFile(type) + "', true)");
+}
+void BaselineDecode(benchmark::State& bench, const char* type) {
+  const std::string path = PictureFile(type);
+  for (auto _ : bench) {
+    GdkPixbuf* picture = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
+    benchmark::DoNotOptimize(picture);
+    g_object_unref(picture);
+  }
+}
+void BM_SetImageFromFileResized_Png1080(benchmark::State& bench) { ResizedFromLua(bench, "png"); }
+void BM_Baseline_GdkPixbufDecode_Png1080(benchmark::State& bench) { BaselineDecode(bench, "png"); }
+void BM_SetImageFromFileResized_Jpeg1080(benchmark::State& bench) { ResizedFromLua(bench, "jpg"); }
+void BM_Baseline_GdkPixbufDecode_Jpeg1080(benchmark::State& bench) { BaselineDecode(bench, "jpg"); }
+BENCHMARK(BM_SetImageFromFileResized_Png1080)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Baseline_GdkPixbufDecode_Png1080)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SetImageFromFileResized_Jpeg1080)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Baseline_GdkPixbufDecode_Jpeg1080)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace vexlan::bench
