@@ -112,6 +112,8 @@ void DrainThenPark(ClientEntry& entry, lua_State* state) {
     entry.owner.store(kParked, std::memory_order_seq_cst);
     if (entry.pending.load(std::memory_order_seq_cst) == 0) break;
     if (!TakeOwnership(entry, kParked, kOwnedByNotifier)) break;  // another thread took it, and the queue
+    // Once parked, the entry may have been closed and given to another state: take its state afresh.
+    state = entry.state.load(std::memory_order_acquire);
   }
   if (entry.waiters.load(std::memory_order_seq_cst) > 0) {
     { std::lock_guard<std::mutex> gate(entry.gate); }  // a waiter that saw the old owner is now waiting
@@ -119,12 +121,19 @@ void DrainThenPark(ClientEntry& entry, lua_State* state) {
   }
 }
 
-// Waits, as one of the entry's waiters, until `take` succeeds or the state cannot be taken any more.
+// Waits, as one of the entry's waiters, until `take` succeeds, or the state is in no hands that `take`
+// could take it from (closed, or already the script's).
 template <typename Take>
 void WaitForNotifierToLeave(ClientEntry& entry, Take take) {
   std::unique_lock<std::mutex> gate(entry.gate);
   entry.waiters.fetch_add(1, std::memory_order_seq_cst);
-  while (!take() && entry.owner.load(std::memory_order_seq_cst) == kOwnedByNotifier) entry.notifier_left.wait(gate);
+  for (;;) {
+    if (take()) break;
+    const uint8_t owner = entry.owner.load(std::memory_order_seq_cst);
+    if (owner == kParked) continue;  // the notifier left between the two looks: take it now
+    if (owner != kOwnedByNotifier) break;
+    entry.notifier_left.wait(gate);  // it notifies under this lock after parking, so no wake-up is lost
+  }
   entry.waiters.fetch_sub(1, std::memory_order_seq_cst);
 }
 
