@@ -43,6 +43,20 @@ void BM_ConvertRawImage(benchmark::State& bench) {
 }
 BENCHMARK(BM_ConvertRawImage);
 
+// Each vector path on its own (0 AVX-512 VBMI, 1 AVX2, 2 SSSE3, 3 the byte loop).
+void BM_ConvertRawImage_Path(benchmark::State& bench) {
+  const std::vector<uint8_t> raw = RandomRaw();
+  std::vector<uint8_t> device(kDeviceImageBytes);
+  const auto path = static_cast<ConversionPath>(bench.range(0));
+  if (!ConvertRawImageWith(path, raw.data(), device.data())) return bench.SkipWithError("not on this processor");
+  for (auto _ : bench) {
+    ConvertRawImageWith(path, raw.data(), device.data());
+    benchmark::DoNotOptimize(device.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ConvertRawImage_Path)->DenseRange(0, 2);
+
 void BM_ConvertRawImage_ByteLoop(benchmark::State& bench) {
   const std::vector<uint8_t> raw = RandomRaw();
   std::vector<uint8_t> device(kDeviceImageBytes);
