@@ -144,6 +144,18 @@ TEST_F(Events, EveryClientGetsEachEventAndAClosedOneNoMore) {
   EXPECT_EQ(b.Number("n"), 2);
 }
 
+TEST_F(Events, EventsForUnknownHandlesCallNothing) {
+  LuaState state;
+  ASSERT_EQ(state.Run("n = 0; vexlan.RegisterSoftButtonCallback('SFIP', 1, function() n = n + 1 end)"), "");
+  int unknown = 0;
+  SoftButtonHandler(&unknown, 7, nullptr);
+  PageHandler(&unknown, 1, 1, nullptr);
+  DeviceChangeHandler(&unknown, 0, nullptr);  // removal of a handle in no slot
+  Deliver(state);
+  EXPECT_EQ(state.Number("n"), 0);
+  EXPECT_EQ(DeviceManager::Instance().table().Snapshot(1).last_buttons, 0u);
+}
+
 // Arrivals and removals on the simulator's thread against lookups on this one: each is seen whole.
 TEST_F(Events, TheDeviceTableIsReadConsistentlyWhileDevicesComeAndGo) {
   LuaState state;

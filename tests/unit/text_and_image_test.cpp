@@ -90,6 +90,13 @@ TEST(ImageCanvas, StartsBlackAndCopiesOnEndDraw) {
   EXPECT_TRUE(std::all_of(copy, copy + canvas.byte_size(), [](uint8_t b) { return b == 0; }));
 }
 
+TEST(ImageCanvas, ACanvasThatCannotBeCreatedSaysSoAndCanBeDestroyed) {
+  ImageCanvas canvas(-320, 240, 24);
+  EXPECT_FALSE(canvas.ok());
+  EXPECT_EQ(canvas.BeginDraw(), nullptr);
+  canvas.EndDraw();
+}
+
 // Cross-checked against GDI's StretchBlt in COLORONCOLOR mode (the Windows build, under Wine).
 TEST(Stretch, PicksTheSourcePixelsStretchBltPicks) {
   auto columns = [](int32_t source, int32_t n) {
