@@ -73,8 +73,7 @@ class DeviceTable {
   int32_t FindSlotLocked(const char* tag, int32_t ordinal) const REQUIRES(mutex_);
   int32_t OrdinalOfSlotLocked(int32_t slot) const REQUIRES(mutex_);
   int32_t FindSlotByHandleLocked(void* handle) const REQUIRES(mutex_);
-  int32_t FindAbsentSlotByIdentityLocked(const Guid& type, const HardwareIdentity& identity) const
-      REQUIRES(mutex_);
+  int32_t FindAbsentSlotByIdentityLocked(const Guid& type, const HardwareIdentity& identity) const REQUIRES(mutex_);
   platform::Mutex& mutex() const RETURN_CAPABILITY(mutex_) { return mutex_; }
 
  private:

@@ -54,7 +54,8 @@ HResult DirectOutputBinding::Enumerate(EnumerateHandlerFn handler, void* context
 HResult DirectOutputBinding::RegisterPageCallback(void* device, PageChangeHandlerFn handler, void* context) const {
   return entry_.RegisterPageCallback ? entry_.RegisterPageCallback(device, handler, context) : kE_NOTIMPL;
 }
-HResult DirectOutputBinding::RegisterSoftButtonCallback(void* device, SoftButtonHandlerFn handler, void* context) const {
+HResult DirectOutputBinding::RegisterSoftButtonCallback(void* device, SoftButtonHandlerFn handler,
+                                                        void* context) const {
   return entry_.RegisterSoftButtonCallback ? entry_.RegisterSoftButtonCallback(device, handler, context) : kE_NOTIMPL;
 }
 HResult DirectOutputBinding::GetDeviceType(void* device, Guid* type) const {

@@ -29,7 +29,8 @@ inline constexpr HResult kE_PAGENOTACTIVE = static_cast<HResult>(0xFF040001u);
 
 // Device-type GUIDs of the two models the module knows.
 inline constexpr Guid kDeviceTypeFip = {0x3E083CD8, 0x6A37, 0x4A58, {0x80, 0xA8, 0x3D, 0x6A, 0x2C, 0x07, 0x51, 0x3E}};
-inline constexpr Guid kDeviceTypeX52Pro = {0x29DAD506, 0xF93B, 0x4F20, {0x85, 0xFA, 0x1E, 0x02, 0xC0, 0x4F, 0xAC, 0x17}};
+inline constexpr Guid kDeviceTypeX52Pro = {
+    0x29DAD506, 0xF93B, 0x4F20, {0x85, 0xFA, 0x1E, 0x02, 0xC0, 0x4F, 0xAC, 0x17}};
 
 // Handlers the module hands to the library. The flags are one byte; non-zero means true.
 extern "C" {
@@ -55,13 +56,12 @@ using RemovePageFn = HResult(void* device, uint32_t page);
 using SetLedFn = HResult(void* device, uint32_t page, uint32_t index, uint32_t value);
 using SetStringFn = HResult(void* device, uint32_t page, uint32_t index, uint32_t length, const WideChar* text);
 using SetImageFn = HResult(void* device, uint32_t page, uint32_t index, uint32_t bytes, const void* data);
-using SetImageFromFileFn = HResult(void* device, uint32_t page, uint32_t index, uint32_t length,
-                                   const WideChar* file);
+using SetImageFromFileFn = HResult(void* device, uint32_t page, uint32_t index, uint32_t length, const WideChar* file);
 using StartServerFn = HResult(void* device, uint32_t, void*, void*, void*);
 using CloseServerFn = HResult(void* device, uint32_t, void*);
 using SendServerMsgFn = HResult(void* device, uint32_t, uint32_t, uint32_t, uint32_t, void*, uint32_t, void*, void*);
-using SendServerFileFn = HResult(void* device, uint32_t, uint32_t, uint32_t, uint32_t, void*, uint32_t, void*,
-                                 uint32_t, void*, void*);
+using SendServerFileFn = HResult(void* device, uint32_t, uint32_t, uint32_t, uint32_t, void*, uint32_t, void*, uint32_t,
+                                 void*, void*);
 using SaveFileFn = HResult(void* device, uint32_t, uint32_t, uint32_t, void*, void*);
 using DisplayFileFn = HResult(void* device, uint32_t, uint32_t, uint32_t, void*);
 using DeleteFileFn = HResult(void* device, uint32_t, uint32_t, void*);

@@ -153,7 +153,8 @@ void Dispatch(ClientEntry& entry, const ClientEvent& event) {
     Push(entry, event);
   }
   // The owner may have parked since: then deliver what waits.
-  if (TakeOwnership(entry, kParked, kOwnedByNotifier)) DrainThenPark(entry, entry.state.load(std::memory_order_acquire));
+  if (TakeOwnership(entry, kParked, kOwnedByNotifier))
+    DrainThenPark(entry, entry.state.load(std::memory_order_acquire));
 }
 
 void ParkForListen(ClientEntry& entry, lua_State* state) {
@@ -182,9 +183,8 @@ void OpenGate(ClientEntry& entry, lua_State* state) {
 }
 
 void CloseGate(ClientEntry& entry) {
-  WaitForNotifierToLeave(entry, [&] {
-    return TakeOwnership(entry, kOwnedByScript, kClosed) || TakeOwnership(entry, kParked, kClosed);
-  });
+  WaitForNotifierToLeave(
+      entry, [&] { return TakeOwnership(entry, kOwnedByScript, kClosed) || TakeOwnership(entry, kParked, kClosed); });
   std::lock_guard<std::mutex> gate(entry.gate);
   entry.owner.store(kClosed, std::memory_order_seq_cst);
   entry.queue_size = 0;

@@ -64,7 +64,8 @@ void FanOutSoftButtonEvent(int32_t slot, uint32_t buttons) {
   if (name.slot < 0) return;
   const uint32_t down = buttons & ~old;
   const uint32_t up = old & ~buttons;
-  const ClientEvent event{ClientEvent::Kind::kSoftButton, false, slot, TagIndex(name.tag), name.ordinal, buttons, down, up};
+  const ClientEvent event{
+      ClientEvent::Kind::kSoftButton, false, slot, TagIndex(name.tag), name.ordinal, buttons, down, up};
   FanOut(event, [slot, down, up](ClientEntry& entry) {
     return entry.SlotReference(slot, kSoftButtonCallback) != kNoReference ||
            (down != 0 && entry.SlotReference(slot, kSoftButtonDownCallback) != kNoReference) ||

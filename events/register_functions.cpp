@@ -63,8 +63,8 @@ int RegisterTrioMember(lua_State* state, SlotCallback own) {
     case TrioRegistration::kNone:
       return PushResultCode(state, kS_OK);
     case TrioRegistration::kRegister:
-      return PushResultCode(
-          state, DeviceManager::Instance().binding().RegisterSoftButtonCallback(device.handle, &SoftButtonHandler, nullptr));
+      return PushResultCode(state, DeviceManager::Instance().binding().RegisterSoftButtonCallback(
+                                       device.handle, &SoftButtonHandler, nullptr));
     case TrioRegistration::kUnregister:
       return PushResultCode(
           state, DeviceManager::Instance().binding().RegisterSoftButtonCallback(device.handle, nullptr, nullptr));

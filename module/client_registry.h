@@ -18,7 +18,12 @@ inline constexpr int kMaxClients = 10;
 inline constexpr int kEventQueueCapacity = 1024;
 inline constexpr int32_t kNoReference = -1;  // LUA_REFNIL
 
-enum SlotCallback { kPageCallback = 0, kSoftButtonCallback = 1, kSoftButtonDownCallback = 2, kSoftButtonUpCallback = 3 };
+enum SlotCallback {
+  kPageCallback = 0,
+  kSoftButtonCallback = 1,
+  kSoftButtonDownCallback = 2,
+  kSoftButtonUpCallback = 3
+};
 
 // Everything one callback needs, copied on the notifying thread, so that it can wait in a queue.
 struct ClientEvent {

@@ -29,8 +29,10 @@ __attribute__((target("ssse3"))) void ConvertRawImageSsse3(const uint8_t* raw, u
       const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 32)), to_bgr);
       const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 48)), to_bgr);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm_or_si128(a, _mm_slli_si128(b, 12)));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 16), _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 32), _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 16),
+                       _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 32),
+                       _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
     }
   }
 }
@@ -79,7 +81,7 @@ constexpr PermuteIndexes MakePermuteIndexes() {
   PermuteIndexes indexes{};
   for (int vector = 0; vector < 3; ++vector)
     for (int i = 0; i < 64; ++i) {
-      const int output = 64 * vector + i;  // byte of the 192 produced
+      const int output = 64 * vector + i;                      // byte of the 192 produced
       const int source = 4 * (output / 3) + (2 - output % 3);  // blue, green, red from red, green, blue
       indexes.bytes[vector][i] = static_cast<uint8_t>(source - 64 * vector);
     }
@@ -88,7 +90,7 @@ constexpr PermuteIndexes MakePermuteIndexes() {
 constexpr PermuteIndexes kPermuteIndexes = MakePermuteIndexes();
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void ConvertRawImageAvx512Vbmi(const uint8_t* raw,
-                                                                                       uint8_t* device) {
+                                                                                      uint8_t* device) {
   const __m512i first = _mm512_load_si512(kPermuteIndexes.bytes[0]);
   const __m512i second = _mm512_load_si512(kPermuteIndexes.bytes[1]);
   const __m512i third = _mm512_load_si512(kPermuteIndexes.bytes[2]);
@@ -123,9 +125,9 @@ bool Supports(ConversionPath path) {
 
 ConversionPath BestPath() {
   static const ConversionPath path = __builtin_cpu_supports("avx512vbmi") ? ConversionPath::kAvx512Vbmi
-                                     : __builtin_cpu_supports("avx2")    ? ConversionPath::kAvx2
-                                     : __builtin_cpu_supports("ssse3") ? ConversionPath::kSsse3
-                                                                       : ConversionPath::kBytes;
+                                     : __builtin_cpu_supports("avx2")     ? ConversionPath::kAvx2
+                                     : __builtin_cpu_supports("ssse3")    ? ConversionPath::kSsse3
+                                                                          : ConversionPath::kBytes;
   return path;
 }
 #endif

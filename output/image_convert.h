@@ -10,7 +10,7 @@ inline constexpr int kImageWidth = 320;
 inline constexpr int kImageHeight = 240;
 inline constexpr size_t kRawHeaderBytes = 24;
 inline constexpr size_t kRawImageBytes = kRawHeaderBytes + kImageWidth * kImageHeight * 4;  // 307224
-inline constexpr size_t kDeviceImageBytes = kImageWidth * kImageHeight * 3;              // 230400
+inline constexpr size_t kDeviceImageBytes = kImageWidth * kImageHeight * 3;                 // 230400
 
 // Raw: a 24-byte header (skipped), then 240 top-down rows of 320 pixels, each red, green, blue and an
 // ignored byte. Device: 240 bottom-up rows of 320 pixels, each blue, green, red. `raw` must hold

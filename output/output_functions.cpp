@@ -97,8 +97,8 @@ int SetImage(lua_State* state) {
   if (length < kRawImageBytes) return 0;
   uint8_t* image = DeviceImageBuffer();
   ConvertRawImage(reinterpret_cast<const uint8_t*>(data), image);
-  return PushResultCode(state,
-                        DirectOutput().SetImage(device.handle, page, index, static_cast<uint32_t>(kDeviceImageBytes), image));
+  return PushResultCode(
+      state, DirectOutput().SetImage(device.handle, page, index, static_cast<uint32_t>(kDeviceImageBytes), image));
 }
 
 int SetImageFromFile(lua_State* state) {
@@ -117,7 +117,8 @@ int SetImageFromFile(lua_State* state) {
   WideText file(name);
   if (!file.ok()) return PushResultCode(state, kE_OUTOFMEMORY);
   if (!resize)
-    return PushResultCode(state, DirectOutput().SetImageFromFile(device.handle, page, index, file.count(), file.units()));
+    return PushResultCode(state,
+                          DirectOutput().SetImageFromFile(device.handle, page, index, file.count(), file.units()));
 
   ImageCanvas canvas(kImageWidth, kImageHeight, 24);
   if (!canvas.ok()) return PushResultCode(state, kE_OUTOFMEMORY);

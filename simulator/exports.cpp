@@ -69,8 +69,8 @@ VEXLAN_EXPORT HResult DirectOutput_SendServerMsg(void* device, uint32_t, uint32_
                                                  void*, void*) {
   return Simulator::Instance().Unused("SendServerMsg", device);
 }
-VEXLAN_EXPORT HResult DirectOutput_SendServerFile(void* device, uint32_t, uint32_t, uint32_t, uint32_t, void*,
-                                                  uint32_t, void*, uint32_t, void*, void*) {
+VEXLAN_EXPORT HResult DirectOutput_SendServerFile(void* device, uint32_t, uint32_t, uint32_t, uint32_t, void*, uint32_t,
+                                                  void*, uint32_t, void*, void*) {
   return Simulator::Instance().Unused("SendServerFile", device);
 }
 VEXLAN_EXPORT HResult DirectOutput_SaveFile(void* device, uint32_t, uint32_t, uint32_t, void*, void*) {

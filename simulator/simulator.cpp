@@ -177,7 +177,8 @@ void Simulator::StopThread(std::unique_lock<std::mutex>& lock) {
 HResult Simulator::Deinitialize() {
   std::unique_lock<std::mutex> lock(mutex_);
   HResult forced;
-  if (ForcedLocked("Deinitialize", &forced)) return RecordLocked(MakeRecord("Deinitialize", nullptr, recording_), forced);
+  if (ForcedLocked("Deinitialize", &forced))
+    return RecordLocked(MakeRecord("Deinitialize", nullptr, recording_), forced);
   initialized_ = false;
   device_handler_ = nullptr;
   page_handlers_.clear();
@@ -504,8 +505,10 @@ bool Simulator::PageChange(int id, uint32_t page, bool active) {
   std::lock_guard<std::mutex> lock(mutex_);
   Device* device = FindByIdLocked(id);
   if (device == nullptr || !device->present) return false;
-  if (active) device->active_page = page;
-  else if (device->active_page == page) device->active_page.reset();
+  if (active)
+    device->active_page = page;
+  else if (device->active_page == page)
+    device->active_page.reset();
   QueueLocked({Event::Kind::kPage, device->handle, page, active});
   return true;
 }

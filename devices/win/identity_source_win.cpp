@@ -116,8 +116,7 @@ class DirectInputSource final : public IdentitySource {
       detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
       SP_DEVINFO_DATA info;
       info.cbSize = sizeof info;
-      if (!SetupDiGetDeviceInterfaceDetailW(set.get(), &interface_data, detail, sizeof detail_buffer, nullptr,
-                                            &info)) {
+      if (!SetupDiGetDeviceInterfaceDetailW(set.get(), &interface_data, detail, sizeof detail_buffer, nullptr, &info)) {
         continue;
       }
       wchar_t instance_id[kHidStringUnits];

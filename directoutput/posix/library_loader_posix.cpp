@@ -28,8 +28,6 @@ void* OpenDirectOutputLibrary() {
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
-void* FindEntryPoint(void* library, const char* name) {
-  return library == nullptr ? nullptr : dlsym(library, name);
-}
+void* FindEntryPoint(void* library, const char* name) { return library == nullptr ? nullptr : dlsym(library, name); }
 
 }  // namespace vexlan::directoutput

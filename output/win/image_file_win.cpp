@@ -216,8 +216,8 @@ HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
     }
     const size_t row_bytes = (static_cast<size_t>(bit_count) * width + 7) / 8;
     for (UINT y = 0; y < height; ++y)
-      std::memcpy(top_row - static_cast<size_t>(pitch) * y, static_cast<const BYTE*>(data.Scan0) + data.Stride * static_cast<INT>(y),
-                  row_bytes);
+      std::memcpy(top_row - static_cast<size_t>(pitch) * y,
+                  static_cast<const BYTE*>(data.Scan0) + data.Stride * static_cast<INT>(y), row_bytes);
     GdipBitmapUnlockBits(source.get(), &data);
   } else {
     // Let GDI+ convert: draw the source onto a bitmap that wraps the DIB's own rows, top row first.

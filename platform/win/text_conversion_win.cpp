@@ -15,8 +15,8 @@ size_t MultiByteToWide(const char* source, char16_t* target, size_t capacity) {
 }
 
 AnsiConversion WideToAnsi(const char16_t* source, int units, char* target, int target_size, int* size) {
-  const int written = WideCharToMultiByte(CP_THREAD_ACP, 0, reinterpret_cast<const wchar_t*>(source), units,
-                                          target, target == nullptr ? 0 : target_size, nullptr, nullptr);
+  const int written = WideCharToMultiByte(CP_THREAD_ACP, 0, reinterpret_cast<const wchar_t*>(source), units, target,
+                                          target == nullptr ? 0 : target_size, nullptr, nullptr);
   if (written > 0) {
     *size = written;
     return AnsiConversion::kOk;

@@ -58,7 +58,8 @@ TEST_F(Events, WhileListeningCallbacksRunOnTheNotifyingThreadAndListenWaitsForTh
   StdinPipe input;  // open: Listen blocks until the test writes
   LuaState state;
   AddHold(state);
-  ASSERT_EQ(state.Run("done = false; vexlan.RegisterSoftButtonCallback('SFIP', 1, function() hold(); done = true end)"), "");
+  ASSERT_EQ(state.Run("done = false; vexlan.RegisterSoftButtonCallback('SFIP', 1, function() hold(); done = true end)"),
+            "");
   std::atomic<bool> listen_returned{false};
   std::thread script([&] {
     state.Run("vexlan.Listen()");
@@ -83,8 +84,9 @@ TEST_F(Events, WhileListeningCallbacksRunOnTheNotifyingThreadAndListenWaitsForTh
 
 TEST_F(Events, WhileBusyEventsWaitInOrderAndTheOldestGoOnOverflow) {
   LuaState state;
-  ASSERT_EQ(state.Run("seen = {}; vexlan.RegisterSoftButtonCallback('SFIP', 1, function(_, _, m) seen[#seen + 1] = m end)"),
-            "");
+  ASSERT_EQ(
+      state.Run("seen = {}; vexlan.RegisterSoftButtonCallback('SFIP', 1, function(_, _, m) seen[#seen + 1] = m end)"),
+      "");
   for (uint32_t mask = 0; mask < 1100; ++mask) sim::Buttons(kFip, mask);
   sim::Flush();
   EXPECT_EQ(state.Number("#seen"), 0) << "nothing enters a state that is running its script";

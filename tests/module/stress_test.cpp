@@ -56,7 +56,8 @@ class Stress : public ModuleTest {
       // Churn registrations that the counts do not depend on.
       state->Run(round % 2 ? "vexlan.RegisterSoftButtonUpCallback('X52P', 1, print)"
                            : "vexlan.RegisterSoftButtonUpCallback('X52P', 1, nil)");
-      state->Run(round % 3 ? "vexlan.RegisterPageCallback('X52P', 1, 'tostring')" : "vexlan.RegisterPageCallback('X52P', 1, nil)");
+      state->Run(round % 3 ? "vexlan.RegisterPageCallback('X52P', 1, 'tostring')"
+                           : "vexlan.RegisterPageCallback('X52P', 1, nil)");
       if (index == kReopening && round == 50) {
         state.reset();  // closed while events keep coming; the new state takes the freed entry
         state = std::make_unique<LuaState>();

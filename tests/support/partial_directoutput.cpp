@@ -10,5 +10,7 @@ VEXLAN_EXPORT HResult DirectOutput_AddPage(void*, uint32_t page, uint32_t flags)
   ++partial_calls;
   return static_cast<HResult>(page * 16 + flags);  // echoes what it got
 }
-VEXLAN_EXPORT HResult DirectOutput_SetLed(void*, uint32_t, uint32_t, uint32_t) { return ++partial_calls, vexlan::kS_FALSE; }
+VEXLAN_EXPORT HResult DirectOutput_SetLed(void*, uint32_t, uint32_t, uint32_t) {
+  return ++partial_calls, vexlan::kS_FALSE;
+}
 }

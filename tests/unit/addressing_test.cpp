@@ -1,10 +1,11 @@
+#include "module/addressing.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
 #include "events/register_functions.h"
-#include "module/addressing.h"
 
 namespace vexlan {
 namespace {
@@ -33,7 +34,9 @@ struct NumberCase {
   int32_t expected;
 };
 class ToInt32Test : public testing::TestWithParam<NumberCase> {};
-TEST_P(ToInt32Test, TruncatesTowardZeroAndSaturatesToMinimum) { EXPECT_EQ(ToInt32(GetParam().value), GetParam().expected); }
+TEST_P(ToInt32Test, TruncatesTowardZeroAndSaturatesToMinimum) {
+  EXPECT_EQ(ToInt32(GetParam().value), GetParam().expected);
+}
 INSTANTIATE_TEST_SUITE_P(Numbers, ToInt32Test,
                          testing::Values(NumberCase{2.9, 2}, NumberCase{-0.5, 0}, NumberCase{-2.9, -2},
                                          NumberCase{3, 3}, NumberCase{2147483647.0, INT32_MAX},
@@ -66,16 +69,15 @@ TEST_P(TrioTest, RegistersOnFirstMemberAndEndsOnLast) {
   const TrioCase& c = GetParam();
   EXPECT_EQ(DecideTrioRegistration(c.old_set, c.new_set, c.others_set), c.expected);
 }
-INSTANTIATE_TEST_SUITE_P(
-    DecisionTable, TrioTest,
-    testing::Values(TrioCase{false, false, false, TrioRegistration::kUnregister},
-                    TrioCase{false, false, true, TrioRegistration::kNone},
-                    TrioCase{false, true, false, TrioRegistration::kRegister},
-                    TrioCase{false, true, true, TrioRegistration::kNone},
-                    TrioCase{true, false, false, TrioRegistration::kUnregister},
-                    TrioCase{true, false, true, TrioRegistration::kNone},
-                    TrioCase{true, true, false, TrioRegistration::kNone},
-                    TrioCase{true, true, true, TrioRegistration::kNone}));
+INSTANTIATE_TEST_SUITE_P(DecisionTable, TrioTest,
+                         testing::Values(TrioCase{false, false, false, TrioRegistration::kUnregister},
+                                         TrioCase{false, false, true, TrioRegistration::kNone},
+                                         TrioCase{false, true, false, TrioRegistration::kRegister},
+                                         TrioCase{false, true, true, TrioRegistration::kNone},
+                                         TrioCase{true, false, false, TrioRegistration::kUnregister},
+                                         TrioCase{true, false, true, TrioRegistration::kNone},
+                                         TrioCase{true, true, false, TrioRegistration::kNone},
+                                         TrioCase{true, true, true, TrioRegistration::kNone}));
 
 }  // namespace
 }  // namespace vexlan

@@ -1,6 +1,7 @@
+#include "directoutput/binding.h"
+
 #include <gtest/gtest.h>
 
-#include "directoutput/binding.h"
 #include "directoutput/library_loader.h"
 #include "tests/support/directoutput_config.h"
 
@@ -24,18 +25,28 @@ TEST_F(BindingTest, NothingConfiguredGivesAnEmptyBindingThatAnswersNotImplemente
   EXPECT_FALSE(binding.loaded());
   Guid guid{};
   int dummy = 0;
-  const HResult answers[] = {
-      binding.Initialize(u"x"), binding.Deinitialize(), binding.RegisterDeviceCallback(nullptr, nullptr),
-      binding.Enumerate(nullptr, nullptr), binding.RegisterPageCallback(&dummy, nullptr, nullptr),
-      binding.RegisterSoftButtonCallback(&dummy, nullptr, nullptr), binding.GetDeviceType(&dummy, &guid),
-      binding.GetDeviceInstance(&dummy, &guid), binding.SetProfile(&dummy, 1, u""), binding.AddPage(&dummy, 1, nullptr, 1),
-      binding.RemovePage(&dummy, 1), binding.SetLed(&dummy, 1, 1, 1), binding.SetString(&dummy, 1, 1, 1, u""),
-      binding.SetImage(&dummy, 1, 1, 1, &dummy), binding.SetImageFromFile(&dummy, 1, 1, 1, u""),
-      binding.StartServer(&dummy, 0, nullptr, nullptr, nullptr), binding.CloseServer(&dummy, 0, nullptr),
-      binding.SendServerMsg(&dummy, 0, 0, 0, 0, nullptr, 0, nullptr, nullptr),
-      binding.SendServerFile(&dummy, 0, 0, 0, 0, nullptr, 0, nullptr, 0, nullptr, nullptr),
-      binding.SaveFile(&dummy, 0, 0, 0, nullptr, nullptr), binding.DisplayFile(&dummy, 0, 0, 0, nullptr),
-      binding.DeleteFile(&dummy, 0, 0, nullptr)};
+  const HResult answers[] = {binding.Initialize(u"x"),
+                             binding.Deinitialize(),
+                             binding.RegisterDeviceCallback(nullptr, nullptr),
+                             binding.Enumerate(nullptr, nullptr),
+                             binding.RegisterPageCallback(&dummy, nullptr, nullptr),
+                             binding.RegisterSoftButtonCallback(&dummy, nullptr, nullptr),
+                             binding.GetDeviceType(&dummy, &guid),
+                             binding.GetDeviceInstance(&dummy, &guid),
+                             binding.SetProfile(&dummy, 1, u""),
+                             binding.AddPage(&dummy, 1, nullptr, 1),
+                             binding.RemovePage(&dummy, 1),
+                             binding.SetLed(&dummy, 1, 1, 1),
+                             binding.SetString(&dummy, 1, 1, 1, u""),
+                             binding.SetImage(&dummy, 1, 1, 1, &dummy),
+                             binding.SetImageFromFile(&dummy, 1, 1, 1, u""),
+                             binding.StartServer(&dummy, 0, nullptr, nullptr, nullptr),
+                             binding.CloseServer(&dummy, 0, nullptr),
+                             binding.SendServerMsg(&dummy, 0, 0, 0, 0, nullptr, 0, nullptr, nullptr),
+                             binding.SendServerFile(&dummy, 0, 0, 0, 0, nullptr, 0, nullptr, 0, nullptr, nullptr),
+                             binding.SaveFile(&dummy, 0, 0, 0, nullptr, nullptr),
+                             binding.DisplayFile(&dummy, 0, 0, 0, nullptr),
+                             binding.DeleteFile(&dummy, 0, 0, nullptr)};
   EXPECT_EQ(std::size(answers), 22u);
   for (HResult answer : answers) EXPECT_EQ(answer, kE_NOTIMPL);
 }

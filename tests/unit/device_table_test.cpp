@@ -1,8 +1,8 @@
+#include "devices/device_table.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
-
-#include "devices/device_table.h"
 
 namespace vexlan {
 namespace {

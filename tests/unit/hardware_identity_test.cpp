@@ -1,11 +1,11 @@
+#include "devices/hardware_identity.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "devices/hardware_identity.h"
 
 namespace vexlan {
 namespace {
