@@ -4,10 +4,9 @@
 
 #include "simulator/sim_control.h"
 #include "tests/support/directoutput_config.h"
+#include "tests/support/lua_state.h"
 
 extern "C" {
-#include <lualib.h>
-int luaopen_vexlan(lua_State* state);
 void* __libc_malloc(size_t size);
 void* __libc_calloc(size_t count, size_t size);
 void* __libc_realloc(void* block, size_t size);
@@ -50,13 +49,7 @@ void* CountingAlloc(void*, void* block, size_t, size_t size) {
 
 lua_State* NewCountingState() {
   lua_State* state = lua_newstate(CountingAlloc, nullptr);
-  luaL_openlibs(state);
-  lua_getglobal(state, "package");
-  lua_getfield(state, -1, "preload");
-  lua_pushcfunction(state, luaopen_vexlan);
-  lua_setfield(state, -2, "vexlan");
-  lua_pop(state, 2);
-  luaL_dostring(state, "require 'vexlan'");
+  test::OpenModule(state);
   return state;
 }
 

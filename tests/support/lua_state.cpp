@@ -8,15 +8,17 @@ extern "C" {
 
 namespace vexlan::test {
 
-LuaState::LuaState() : state_(luaL_newstate()) {
-  luaL_openlibs(state_);
-  lua_getglobal(state_, "package");
-  lua_getfield(state_, -1, "preload");
-  lua_pushcfunction(state_, luaopen_vexlan);
-  lua_setfield(state_, -2, "vexlan");
-  lua_pop(state_, 2);
-  Run("require 'vexlan'");
+void OpenModule(lua_State* state) {
+  luaL_openlibs(state);
+  lua_getglobal(state, "package");
+  lua_getfield(state, -1, "preload");
+  lua_pushcfunction(state, luaopen_vexlan);
+  lua_setfield(state, -2, "vexlan");
+  lua_pop(state, 2);
+  luaL_dostring(state, "require 'vexlan'");
 }
+
+LuaState::LuaState() : state_(luaL_newstate()) { OpenModule(state_); }
 
 LuaState::~LuaState() { Close(); }
 

@@ -9,6 +9,9 @@ extern "C" int luaopen_vexlan(lua_State* state);
 
 namespace vexlan::test {
 
+// Opens the standard libraries and the module in `state`, as `require "vexlan"` would.
+void OpenModule(lua_State* state);
+
 class LuaState {
  public:
   LuaState();
