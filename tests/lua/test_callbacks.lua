@@ -182,6 +182,16 @@ T.test("a Register call from a coroutine answers no values", function()
   T.truthy(ok); T.eq(a, 0); T.eq(b, 0)
 end)
 
+T.test("Listen from a coroutine delivers to the state that opened the module", function()
+  local hits = 0
+  v.RegisterSoftButtonCallback("SFIP", 1, function() hits = hits + 1 end)
+  sim.buttons(FIP, 9)
+  sim.flush()
+  coroutine.wrap(function() v.Listen() end)()
+  T.eq(hits, 1)
+  v.RegisterSoftButtonCallback("SFIP", 1, nil)
+end)
+
 T.test("callbacks may call module functions", function()
   v.AddPage("SFIP", 1, 9, true)
   v.RegisterSoftButtonCallback("SFIP", 1, function(tag, ordinal, mask)
