@@ -30,11 +30,33 @@ class WideText {
   int32_t count_;
 };
 
-// The device image of SetImage: storage of its own per thread, neither on the (possibly small) stack of
-// the host's thread nor allocated per call.
-uint8_t* DeviceImageBuffer() {
-  alignas(64) static thread_local uint8_t buffer[kDeviceImageBytes];
-  return buffer;
+// The device image of SetImage lives in storage of the calling state's own, made on its first SetImage
+// and freed with the state: never on the host thread's stack (which may be small), never allocated per
+// call. A state never runs on two threads at once, so no two calls share it. (Storage per thread would
+// not do: on Windows the module asks not to hear of threads ending, so it would outlive its thread.)
+const char kDeviceImageKey = 0;
+
+int CreateDeviceImage(lua_State* state) {
+  lua_pushlightuserdata(state, const_cast<char*>(&kDeviceImageKey));
+  lua_newuserdata(state, kDeviceImageBytes);
+  lua_rawset(state, LUA_REGISTRYINDEX);
+  return 0;
+}
+
+uint8_t* DeviceImageOf(lua_State* state) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    lua_pushlightuserdata(state, const_cast<char*>(&kDeviceImageKey));
+    lua_rawget(state, LUA_REGISTRYINDEX);
+    void* image = lua_touserdata(state, -1);
+    lua_pop(state, 1);
+    if (image != nullptr) return static_cast<uint8_t*>(image);
+    // Protected: running out of memory here must not raise a Lua error into the script.
+    if (lua_cpcall(state, CreateDeviceImage, nullptr) != 0) {
+      lua_pop(state, 1);
+      return nullptr;
+    }
+  }
+  return nullptr;
 }
 
 using ArgKinds = std::initializer_list<ArgKind>;
@@ -95,7 +117,8 @@ int SetImage(lua_State* state) {
   const char* data = lua_tolstring(state, 5, &length);
   // A picture shorter than the raw format would be read past its end: refuse it, send nothing.
   if (length < kRawImageBytes) return 0;
-  uint8_t* image = DeviceImageBuffer();
+  uint8_t* image = DeviceImageOf(state);
+  if (image == nullptr) return PushResultCode(state, kE_OUTOFMEMORY);
   ConvertRawImage(reinterpret_cast<const uint8_t*>(data), image);
   return PushResultCode(
       state, DirectOutput().SetImage(device.handle, page, index, static_cast<uint32_t>(kDeviceImageBytes), image));
