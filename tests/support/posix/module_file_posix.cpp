@@ -1,0 +1,27 @@
+#include <dlfcn.h>
+
+#include <string>
+
+#include "tests/support/directoutput_config.h"
+#include "tests/support/module_file.h"
+
+namespace vexlan::test {
+namespace {
+std::string ModulePath() {
+  const std::string simulator = SimulatorPath();
+  return simulator.substr(0, simulator.find_last_of('/') + 1) + "vexlan.so";
+}
+}  // namespace
+
+void* LoadModuleFile() { return dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL); }
+lua_CFunction ModuleOpener(void* module) { return reinterpret_cast<lua_CFunction>(dlsym(module, "luaopen_vexlan")); }
+void UnloadModuleFile(void* module) { dlclose(module); }
+
+bool ModuleFileLoaded() {
+  void* module = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (module == nullptr) return false;
+  dlclose(module);
+  return true;
+}
+
+}  // namespace vexlan::test
