@@ -62,6 +62,14 @@ T.test("SetString lowers the index and counts the terminator", function()
   T.eq(last("SetString").text, "caf\195\169", "in the C locale the byte 0xE9 becomes U+00E9")
 end)
 
+T.test("under a UTF-8 locale chosen by the host, text is decoded as UTF-8", function()
+  if not os.setlocale("C.UTF-8", "ctype") then return end  -- a C library without that locale
+  T.eq(v.SetString("SFIP", 1, 1, 2, "caf\195\169 \226\130\172"), 0)
+  T.eq(last("SetString").length, 7, "six characters and the terminator")
+  T.eq(last("SetString").text, "caf\195\169 \226\130\172")
+  os.setlocale("C", "ctype")
+end)
+
 T.test("SetProfile sends the path with its length", function()
   T.eq(v.SetProfile("X52P", 1, "C:\\profiles\\one.pr0"), 0)
   T.eq(last("SetProfile").length, 20)
