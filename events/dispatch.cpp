@@ -7,8 +7,6 @@
 namespace vexlan {
 namespace {
 
-thread_local int t_delivering = 0;
-
 const char* const kTagStrings[3] = {"SFIP", "X52P", "UNKN"};
 
 bool TakeOwnership(ClientEntry& entry, uint8_t from, uint8_t to) {
@@ -37,7 +35,6 @@ void CallWithMask(lua_State* state, ClientEntry& entry, int32_t reference, const
 // so a callback registered or cleared while the event waited is honoured.
 void Deliver(lua_State* state, ClientEntry& entry, const ClientEvent& event) {
   if (!lua_checkstack(state, 5)) return;  // the function and up to four arguments
-  ++t_delivering;
   switch (event.kind) {
     case ClientEvent::Kind::kDeviceChange: {
       const int32_t reference = entry.device_change_reference.load(std::memory_order_acquire);
@@ -68,7 +65,6 @@ void Deliver(lua_State* state, ClientEntry& entry, const ClientEvent& event) {
       break;
     }
   }
-  --t_delivering;
 }
 
 // Queue operations; the caller holds the gate.
@@ -157,17 +153,18 @@ void Dispatch(ClientEntry& entry, const ClientEvent& event) {
     DrainThenPark(entry, entry.state.load(std::memory_order_acquire));
 }
 
-void ParkForListen(ClientEntry& entry, lua_State* state) {
-  if (entry.owner.load(std::memory_order_seq_cst) != kOwnedByScript) return;
+bool ParkForListen(ClientEntry& entry, lua_State* state) {
+  // Owned by anybody but the script (a callback calling Listen on a notifier's thread, or a closing
+  // state): there is nothing to lend.
+  if (entry.owner.load(std::memory_order_seq_cst) != kOwnedByScript) return false;
   DrainThenPark(entry, state);
+  return true;
 }
 
 void ReturnFromListen(ClientEntry& entry) {
   if (TakeOwnership(entry, kParked, kOwnedByScript)) return;
   WaitForNotifierToLeave(entry, [&] { return TakeOwnership(entry, kParked, kOwnedByScript); });
 }
-
-bool DeliveringOnThisThread() { return t_delivering > 0; }
 
 void OpenGate(ClientEntry& entry, lua_State* state) {
   for (int i = 0; i < 3; ++i) {

@@ -15,12 +15,12 @@ namespace vexlan {
 // Hands `event` to `entry`: runs it now when the state is parked in Listen, else queues it.
 void Dispatch(ClientEntry& entry, const ClientEvent& event);
 
-// Listen's two halves, on the script's thread: deliver what waited and let notifiers in; then, after the
-// read, wait for any callback still running in the state and take the state back.
-void ParkForListen(ClientEntry& entry, lua_State* state);
+// Listen's two halves, on the script's thread: deliver what waited and let notifiers in (false, doing
+// nothing, when the state is not the script's to lend); then, after the read, wait for any callback
+// still running in the state and take it back. A Listen called from a callback nests: on the script's
+// own thread it parks again; on a notifier's thread it only reads.
+bool ParkForListen(ClientEntry& entry, lua_State* state);
 void ReturnFromListen(ClientEntry& entry);
-// True while this thread is running callbacks (a callback that calls Listen must not park its state).
-bool DeliveringOnThisThread();
 
 // Entry lifecycle: open when handed out; closed before its references go, after any running callback.
 void OpenGate(ClientEntry& entry, lua_State* state);

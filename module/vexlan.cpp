@@ -75,12 +75,10 @@ int GetVersion(lua_State* state) {
 }
 
 int Listen(lua_State* state) {
-  // A callback that calls Listen already runs in a borrowed state: just read.
-  ClientEntry* client = DeliveringOnThisThread() ? nullptr : ClientRegistry::Instance().FindClient(OpeningState(state));
-  lua_State* client_state = client != nullptr ? client->state.load(std::memory_order_acquire) : nullptr;
-  if (client != nullptr) ParkForListen(*client, client_state);
+  ClientEntry* client = ClientRegistry::Instance().FindClient(OpeningState(state));
+  const bool parked = client != nullptr && ParkForListen(*client, client->state.load(std::memory_order_acquire));
   std::fgetc(stdin);
-  if (client != nullptr) ReturnFromListen(*client);
+  if (parked) ReturnFromListen(*client);
   return 0;
 }
 

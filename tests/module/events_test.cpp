@@ -82,6 +82,24 @@ TEST_F(Events, WhileListeningCallbacksRunOnTheNotifyingThreadAndListenWaitsForTh
   EXPECT_EQ(lua_gettop(state.get()), 0);
 }
 
+TEST_F(Events, ACallbackMayCallListen) {
+  StdinPipe input;
+  LuaState state;
+  ASSERT_EQ(state.Run("inner = false; vexlan.RegisterSoftButtonCallback('SFIP', 1, function() "
+                      "vexlan.Listen(); inner = true end)"),
+            "");
+  std::thread script([&] { state.Run("vexlan.Listen()"); });
+  ClientEntry& client = *ClientRegistry::Instance().FindClient(state.get());
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!IsParked(client) && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  sim::Buttons(kFip, 1);  // the callback's Listen waits on the notifying thread
+  input.Write("ab");      // one character for each Listen
+  script.join();
+  sim::Flush();
+  EXPECT_EQ(state.Count("inner == true or nil"), 1);
+  EXPECT_EQ(lua_gettop(state.get()), 0);
+}
+
 TEST_F(Events, WhileBusyEventsWaitInOrderAndTheOldestGoOnOverflow) {
   LuaState state;
   ASSERT_EQ(
