@@ -9,9 +9,13 @@ namespace {
 
 const char* const kTagStrings[3] = {"SFIP", "X52P", "UNKN"};
 
-bool TakeOwnership(ClientEntry& entry, uint8_t from, uint8_t to) {
-  uint8_t expected = from;
-  return entry.owner.compare_exchange_strong(expected, to, std::memory_order_seq_cst);
+std::atomic<uint32_t>& LentStates() { return ClientRegistry::Instance().lent_states(); }
+
+uint32_t BitOf(const ClientEntry& entry) { return 1u << entry.index; }
+
+// Takes `entry`'s state if it is lent and nobody is inside; the caller then owns it.
+bool TakeLent(ClientEntry& entry) {
+  return (LentStates().fetch_and(~BitOf(entry), std::memory_order_seq_cst) & BitOf(entry)) != 0;
 }
 
 void PushTagAndOrdinal(lua_State* state, ClientEntry& entry, const ClientEvent& event) {
@@ -100,70 +104,78 @@ void DrainQueue(ClientEntry& entry, lua_State* state) {
   }
 }
 
-// The way out for whoever owns the state: deliver what waits, park, and look once more, since an event
-// may have been queued between the last look and the parking (its notifier then found the state owned).
-void DrainThenPark(ClientEntry& entry, lua_State* state) {
-  for (;;) {
-    DrainQueue(entry, state);
-    entry.owner.store(kParked, std::memory_order_seq_cst);
-    if (entry.pending.load(std::memory_order_seq_cst) == 0) break;
-    if (!TakeOwnership(entry, kParked, kOwnedByNotifier)) break;  // another thread took it, and the queue
-    // Once parked, the entry may have been closed and given to another state: take its state afresh.
-    state = entry.state.load(std::memory_order_acquire);
-  }
-  if (entry.waiters.load(std::memory_order_seq_cst) > 0) {
-    { std::lock_guard<std::mutex> gate(entry.gate); }  // a waiter that saw the old owner is now waiting
-    entry.notifier_left.notify_all();
+// Lends `states` again. An event may have been queued for one of them while it was held (its notifier
+// found the bit clear): whoever can take it back then delivers that; and a script waiting for its
+// state is woken.
+void GiveBack(uint32_t states) {
+  if (states == 0) return;
+  LentStates().fetch_or(states, std::memory_order_seq_cst);
+  ClientRegistry& registry = ClientRegistry::Instance();
+  for (uint32_t rest = states; rest != 0; rest &= rest - 1) {
+    ClientEntry& entry = registry.entry(__builtin_ctz(rest));
+    while (entry.pending.load(std::memory_order_seq_cst) != 0 && TakeLent(entry)) {
+      DrainQueue(entry, entry.state.load(std::memory_order_acquire));
+      LentStates().fetch_or(BitOf(entry), std::memory_order_seq_cst);
+    }
+    if (entry.waiters.load(std::memory_order_seq_cst) > 0) {
+      { std::lock_guard<std::mutex> gate(entry.gate); }  // a waiter that saw the bit clear is now waiting
+      entry.notifier_left.notify_all();
+    }
   }
 }
 
-// Waits, as one of the entry's waiters, until `take` succeeds, or the state is in no hands that `take`
-// could take it from (closed, or already the script's).
-template <typename Take>
-void WaitForNotifierToLeave(ClientEntry& entry, Take take) {
-  std::unique_lock<std::mutex> gate(entry.gate);
+// Takes the entry's lent state back, waiting while a notifier is inside it. The caller holds the gate.
+void TakeBackWaiting(ClientEntry& entry, std::unique_lock<std::mutex>& gate) {
   entry.waiters.fetch_add(1, std::memory_order_seq_cst);
-  for (;;) {
-    if (take()) break;
-    const uint8_t owner = entry.owner.load(std::memory_order_seq_cst);
-    if (owner == kParked) continue;  // the notifier left between the two looks: take it now
-    if (owner != kOwnedByNotifier) break;
-    entry.notifier_left.wait(gate);  // it notifies under this lock after parking, so no wake-up is lost
-  }
+  while (!TakeLent(entry)) entry.notifier_left.wait(gate);  // given back with a notify under this lock
   entry.waiters.fetch_sub(1, std::memory_order_seq_cst);
 }
 
 }  // namespace
 
-void Dispatch(ClientEntry& entry, const ClientEvent& event) {
-  // The script waits in Listen: enter now.
-  if (TakeOwnership(entry, kParked, kOwnedByNotifier)) {
+void DeliverToClients(const ClientEvent& event, WantsEvent wants) {
+  ClientRegistry& registry = ClientRegistry::Instance();
+  // Every state whose script waits in Listen, at once: one exchange, not one per client.
+  const uint32_t taken = LentStates().exchange(0, std::memory_order_seq_cst);
+  for (int i = 0; i < kMaxClients; ++i) {
+    ClientEntry& entry = registry.entry(i);
     lua_State* state = entry.state.load(std::memory_order_acquire);
-    Deliver(state, entry, event);
-    DrainThenPark(entry, state);
-    return;
+    if (state == nullptr || !wants(entry, event)) continue;
+    if (taken & BitOf(entry)) {
+      DrainQueue(entry, state);  // anything older first
+      Deliver(state, entry, event);
+      continue;
+    }
+    {
+      std::lock_guard<std::mutex> gate(entry.gate);
+      if (entry.owner.load(std::memory_order_seq_cst) == kClosed) continue;
+      Push(entry, event);
+    }
+    // Lent since the exchange: deliver what waits now rather than at the script's next Listen.
+    if (TakeLent(entry)) {
+      DrainQueue(entry, entry.state.load(std::memory_order_acquire));
+      GiveBack(BitOf(entry));
+    }
   }
-  {
-    std::lock_guard<std::mutex> gate(entry.gate);
-    if (entry.owner.load(std::memory_order_seq_cst) == kClosed) return;
-    Push(entry, event);
-  }
-  // The owner may have parked since: then deliver what waits.
-  if (TakeOwnership(entry, kParked, kOwnedByNotifier))
-    DrainThenPark(entry, entry.state.load(std::memory_order_acquire));
+  GiveBack(taken);
 }
 
 bool ParkForListen(ClientEntry& entry, lua_State* state) {
   // Owned by anybody but the script (a callback calling Listen on a notifier's thread, or a closing
   // state): there is nothing to lend.
   if (entry.owner.load(std::memory_order_seq_cst) != kOwnedByScript) return false;
-  DrainThenPark(entry, state);
+  DrainQueue(entry, state);
+  entry.owner.store(kLent, std::memory_order_seq_cst);
+  GiveBack(BitOf(entry));
   return true;
 }
 
 void ReturnFromListen(ClientEntry& entry) {
-  if (TakeOwnership(entry, kParked, kOwnedByScript)) return;
-  WaitForNotifierToLeave(entry, [&] { return TakeOwnership(entry, kParked, kOwnedByScript); });
+  if (!TakeLent(entry)) {
+    std::unique_lock<std::mutex> gate(entry.gate);
+    TakeBackWaiting(entry, gate);
+  }
+  entry.owner.store(kOwnedByScript, std::memory_order_seq_cst);
 }
 
 void OpenGate(ClientEntry& entry, lua_State* state) {
@@ -180,15 +192,15 @@ void OpenGate(ClientEntry& entry, lua_State* state) {
 }
 
 void CloseGate(ClientEntry& entry) {
-  WaitForNotifierToLeave(
-      entry, [&] { return TakeOwnership(entry, kOwnedByScript, kClosed) || TakeOwnership(entry, kParked, kClosed); });
-  std::lock_guard<std::mutex> gate(entry.gate);
+  std::unique_lock<std::mutex> gate(entry.gate);
+  // Closed while lent (from another thread than the one waiting in Listen): take it back first.
+  if (entry.owner.load(std::memory_order_seq_cst) == kLent) TakeBackWaiting(entry, gate);
   entry.owner.store(kClosed, std::memory_order_seq_cst);
   entry.queue_size = 0;
   entry.pending.store(0);
 }
 
-bool IsParked(ClientEntry& entry) { return entry.owner.load(std::memory_order_seq_cst) == kParked; }
+bool IsParked(ClientEntry& entry) { return (LentStates().load(std::memory_order_seq_cst) & BitOf(entry)) != 0; }
 
 uint64_t DroppedEvents(ClientEntry& entry) {
   std::lock_guard<std::mutex> gate(entry.gate);

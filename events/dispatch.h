@@ -1,9 +1,10 @@
 // Delivering events into client states without ever running one state on two threads.
 //
-// A state belongs to its script's thread except while the script waits in Listen. Then the notifying
-// thread may enter it at once; otherwise the event waits, in order, in the client's bounded queue (the
-// oldest dropped on overflow) until the script's next Listen delivers it on the script's own thread.
-// The notifying thread never waits for a script, and no lock is held while Lua code runs.
+// A state belongs to its script's thread except while the script waits in Listen: then it is lent,
+// and a notifying thread may enter it at once. Otherwise the event waits, in order, in the client's
+// bounded queue (the oldest dropped on overflow) until the script's next Listen delivers it on the
+// script's own thread. The notifying thread never waits for a script, and no lock is held while Lua
+// code runs.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +13,17 @@
 
 namespace vexlan {
 
-// Hands `event` to `entry`: runs it now when the state is parked in Listen, else queues it.
-void Dispatch(ClientEntry& entry, const ClientEvent& event);
+// Whether a client holds a callback for an event (read without owning the state).
+using WantsEvent = bool (*)(const ClientEntry& entry, const ClientEvent& event);
 
-// Listen's two halves, on the script's thread: deliver what waited and let notifiers in (false, doing
+// Hands `event` to every client, in entry order, that wants it: run at once in a lent state, queued
+// for any other.
+void DeliverToClients(const ClientEvent& event, WantsEvent wants);
+
+// Listen's two halves, on the script's thread: deliver what waited and lend the state (false, doing
 // nothing, when the state is not the script's to lend); then, after the read, wait for any callback
 // still running in the state and take it back. A Listen called from a callback nests: on the script's
-// own thread it parks again; on a notifier's thread it only reads.
+// own thread it lends again; on a notifier's thread it only reads.
 bool ParkForListen(ClientEntry& entry, lua_State* state);
 void ReturnFromListen(ClientEntry& entry);
 

@@ -8,15 +8,18 @@ namespace {
 
 DeviceTable& Table() { return DeviceManager::Instance().table(); }
 
-// Hands `event` to every client for which `wants` says yes. Fixed storage only: nothing is allocated.
-template <typename Wants>
-void FanOut(const ClientEvent& event, Wants wants) {
-  ClientRegistry& registry = ClientRegistry::Instance();
-  for (int i = 0; i < kMaxClients; ++i) {
-    ClientEntry& entry = registry.entry(i);
-    if (entry.state.load(std::memory_order_acquire) == nullptr || !wants(entry)) continue;
-    Dispatch(entry, event);
-  }
+bool WantsDeviceChange(const ClientEntry& entry, const ClientEvent&) {
+  return entry.device_change_reference.load(std::memory_order_acquire) != kNoReference;
+}
+
+bool WantsPage(const ClientEntry& entry, const ClientEvent& event) {
+  return entry.SlotReference(event.slot, kPageCallback) != kNoReference;
+}
+
+bool WantsSoftButtons(const ClientEntry& entry, const ClientEvent& event) {
+  return entry.SlotReference(event.slot, kSoftButtonCallback) != kNoReference ||
+         (event.down != 0 && entry.SlotReference(event.slot, kSoftButtonDownCallback) != kNoReference) ||
+         (event.up != 0 && entry.SlotReference(event.slot, kSoftButtonUpCallback) != kNoReference);
 }
 
 }  // namespace
@@ -45,16 +48,14 @@ void FanOutDeviceChange(int32_t slot, bool added) {
   const SlotName name = Table().NameOfSlot(slot);
   if (name.slot < 0) return;
   const ClientEvent event{ClientEvent::Kind::kDeviceChange, added, slot, TagIndex(name.tag), name.ordinal, 0, 0, 0};
-  FanOut(event, [](ClientEntry& entry) {
-    return entry.device_change_reference.load(std::memory_order_acquire) != kNoReference;
-  });
+  DeliverToClients(event, WantsDeviceChange);
 }
 
 void FanOutPageEvent(int32_t slot, uint32_t page, bool active) {
   const SlotName name = Table().NameOfSlot(slot);
   if (name.slot < 0) return;
   const ClientEvent event{ClientEvent::Kind::kPage, active, slot, TagIndex(name.tag), name.ordinal, page, 0, 0};
-  FanOut(event, [slot](ClientEntry& entry) { return entry.SlotReference(slot, kPageCallback) != kNoReference; });
+  DeliverToClients(event, WantsPage);
 }
 
 void FanOutSoftButtonEvent(int32_t slot, uint32_t buttons) {
@@ -66,11 +67,7 @@ void FanOutSoftButtonEvent(int32_t slot, uint32_t buttons) {
   const uint32_t up = old & ~buttons;
   const ClientEvent event{
       ClientEvent::Kind::kSoftButton, false, slot, TagIndex(name.tag), name.ordinal, buttons, down, up};
-  FanOut(event, [slot, down, up](ClientEntry& entry) {
-    return entry.SlotReference(slot, kSoftButtonCallback) != kNoReference ||
-           (down != 0 && entry.SlotReference(slot, kSoftButtonDownCallback) != kNoReference) ||
-           (up != 0 && entry.SlotReference(slot, kSoftButtonUpCallback) != kNoReference);
-  });
+  DeliverToClients(event, WantsSoftButtons);
 }
 
 }  // namespace vexlan

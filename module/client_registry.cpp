@@ -10,6 +10,10 @@ ClientRegistry& ClientRegistry::Instance() {
   return *instance;
 }
 
+ClientRegistry::ClientRegistry() {
+  for (int i = 0; i < kMaxClients; ++i) entries_[i].index = i;
+}
+
 ClientEntry* ClientRegistry::RegisterClient(lua_State* state, int32_t anchor_reference) {
   platform::MutexLock lock(lock_);
   for (ClientEntry& entry : entries_) {

@@ -40,24 +40,24 @@ struct ClientEvent {
 
 // Who may run Lua code in the client's state right now.
 enum StateOwner : uint8_t {
-  kOwnedByScript,    // the state's own thread (the default: it is running the script)
-  kParked,           // the script waits in Listen; a notifying thread may enter
-  kOwnedByNotifier,  // a notifying thread is running callbacks in it
-  kClosed,           // the entry is free or its state is closing: nothing enters
+  kOwnedByScript,  // the state's own thread (the default: it is running the script)
+  kLent,           // the script waits in Listen: notifiers may enter while the state's lent bit is set
+  kClosed,         // the entry is free or its state is closing: nothing enters or queues
 };
 
 struct ClientEntry {
+  int index = 0;                           // position in the registry: this entry's lent bit
   std::atomic<lua_State*> state{nullptr};  // null: the entry is free
   int32_t anchor_reference = kNoReference;
   std::atomic<int32_t> device_change_reference{kNoReference};
   std::atomic<int32_t> slot_references[kMaxDevices][4];
   int32_t tag_references[3] = {kNoReference, kNoReference, kNoReference};  // "SFIP", "X52P", "UNKN"
 
-  // The gate. Ownership changes by atomic exchange; the mutex guards only the queue and waiting.
-  // Nothing of it is held while Lua code runs.
+  // The gate. Which thread may enter a lent state is decided by the registry's lent bits; the mutex
+  // guards only the queue and waiting. Nothing of it is held while Lua code runs.
   std::atomic<uint8_t> owner{kClosed};
   std::atomic<int> pending{0};  // events in the queue
-  std::atomic<int> waiters{0};  // threads waiting for a notifier to leave
+  std::atomic<int> waiters{0};  // threads waiting for a notifier to give the state back
   std::mutex gate;
   std::condition_variable notifier_left;
   int queue_head = 0;
@@ -82,13 +82,17 @@ class ClientRegistry {
   ClientEntry* FindClient(lua_State* state);
   ClientEntry& entry(int index) { return entries_[index]; }
   int32_t client_count() const;
+  // Bit i set: client i's script waits in Listen and no notifier is inside its state. A notifier takes
+  // every lent state at once with one exchange, and gives them back with one or.
+  std::atomic<uint32_t>& lent_states() { return lent_states_; }
 
  private:
-  ClientRegistry() = default;
+  ClientRegistry();
 
   mutable platform::Mutex lock_;
   ClientEntry entries_[kMaxClients];
   int32_t client_count_ GUARDED_BY(lock_) = 0;
+  std::atomic<uint32_t> lent_states_{0};
 };
 
 }  // namespace vexlan
