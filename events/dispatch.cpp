@@ -133,14 +133,34 @@ void TakeBackWaiting(ClientEntry& entry, std::unique_lock<std::mutex>& gate) {
 
 }  // namespace
 
-void DeliverToClients(const ClientEvent& event, WantsEvent wants) {
+namespace {
+
+// Whether the client holds a callback that `event` would call; read without owning the state, and read
+// again when the event is delivered.
+bool Wants(const ClientEntry& entry, const ClientEvent& event) {
+  switch (event.kind) {
+    case ClientEvent::Kind::kDeviceChange:
+      return entry.device_change_reference.load(std::memory_order_acquire) != kNoReference;
+    case ClientEvent::Kind::kPage:
+      return entry.SlotReference(event.slot, kPageCallback) != kNoReference;
+    case ClientEvent::Kind::kSoftButton:
+      return entry.SlotReference(event.slot, kSoftButtonCallback) != kNoReference ||
+             (event.down != 0 && entry.SlotReference(event.slot, kSoftButtonDownCallback) != kNoReference) ||
+             (event.up != 0 && entry.SlotReference(event.slot, kSoftButtonUpCallback) != kNoReference);
+  }
+  return false;
+}
+
+}  // namespace
+
+void DeliverToClients(const ClientEvent& event) {
   ClientRegistry& registry = ClientRegistry::Instance();
   // Every state whose script waits in Listen, at once: one exchange, not one per client.
   const uint32_t taken = LentStates().exchange(0, std::memory_order_seq_cst);
   for (int i = 0; i < kMaxClients; ++i) {
     ClientEntry& entry = registry.entry(i);
     lua_State* state = entry.state.load(std::memory_order_acquire);
-    if (state == nullptr || !wants(entry, event)) continue;
+    if (state == nullptr || !Wants(entry, event)) continue;
     if (taken & BitOf(entry)) {
       DrainQueue(entry, state);  // anything older first
       Deliver(state, entry, event);

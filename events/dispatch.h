@@ -13,12 +13,9 @@
 
 namespace vexlan {
 
-// Whether a client holds a callback for an event (read without owning the state).
-using WantsEvent = bool (*)(const ClientEntry& entry, const ClientEvent& event);
-
-// Hands `event` to every client, in entry order, that wants it: run at once in a lent state, queued
-// for any other.
-void DeliverToClients(const ClientEvent& event, WantsEvent wants);
+// Hands `event` to every client, in entry order, that holds a callback it would call: run at once in a
+// lent state, queued for any other.
+void DeliverToClients(const ClientEvent& event);
 
 // Listen's two halves, on the script's thread: deliver what waited and lend the state (false, doing
 // nothing, when the state is not the script's to lend); then, after the read, wait for any callback

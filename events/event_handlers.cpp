@@ -8,20 +8,6 @@ namespace {
 
 DeviceTable& Table() { return DeviceManager::Instance().table(); }
 
-bool WantsDeviceChange(const ClientEntry& entry, const ClientEvent&) {
-  return entry.device_change_reference.load(std::memory_order_acquire) != kNoReference;
-}
-
-bool WantsPage(const ClientEntry& entry, const ClientEvent& event) {
-  return entry.SlotReference(event.slot, kPageCallback) != kNoReference;
-}
-
-bool WantsSoftButtons(const ClientEntry& entry, const ClientEvent& event) {
-  return entry.SlotReference(event.slot, kSoftButtonCallback) != kNoReference ||
-         (event.down != 0 && entry.SlotReference(event.slot, kSoftButtonDownCallback) != kNoReference) ||
-         (event.up != 0 && entry.SlotReference(event.slot, kSoftButtonUpCallback) != kNoReference);
-}
-
 }  // namespace
 
 void EnumerationHandler(void* device, void* /*context*/) {
@@ -48,14 +34,14 @@ void FanOutDeviceChange(int32_t slot, bool added) {
   const SlotName name = Table().NameOfSlot(slot);
   if (name.slot < 0) return;
   const ClientEvent event{ClientEvent::Kind::kDeviceChange, added, slot, TagIndex(name.tag), name.ordinal, 0, 0, 0};
-  DeliverToClients(event, WantsDeviceChange);
+  DeliverToClients(event);
 }
 
 void FanOutPageEvent(int32_t slot, uint32_t page, bool active) {
   const SlotName name = Table().NameOfSlot(slot);
   if (name.slot < 0) return;
   const ClientEvent event{ClientEvent::Kind::kPage, active, slot, TagIndex(name.tag), name.ordinal, page, 0, 0};
-  DeliverToClients(event, WantsPage);
+  DeliverToClients(event);
 }
 
 void FanOutSoftButtonEvent(int32_t slot, uint32_t buttons) {
@@ -67,7 +53,7 @@ void FanOutSoftButtonEvent(int32_t slot, uint32_t buttons) {
   const uint32_t up = old & ~buttons;
   const ClientEvent event{
       ClientEvent::Kind::kSoftButton, false, slot, TagIndex(name.tag), name.ordinal, buttons, down, up};
-  DeliverToClients(event, WantsSoftButtons);
+  DeliverToClients(event);
 }
 
 }  // namespace vexlan
