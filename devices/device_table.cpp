@@ -7,7 +7,7 @@ namespace vexlan {
 DeviceTable::DeviceTable() { Clear(); }
 
 void DeviceTable::Clear() {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   std::memset(slots_, 0, sizeof slots_);
   count_ = 0;
 }
@@ -50,7 +50,7 @@ int32_t DeviceTable::FindAbsentSlotByIdentityLocked(const Guid& type, const Hard
 }
 
 int32_t DeviceTable::ResolvePresent(const char* tag, int32_t ordinal, void** handle) const {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   const int32_t slot = FindSlotLocked(tag, ordinal);
   if (slot < 0 || slot >= count_ || slots_[slot].present == 0) return -1;
   *handle = slots_[slot].handle;
@@ -58,7 +58,7 @@ int32_t DeviceTable::ResolvePresent(const char* tag, int32_t ordinal, void** han
 }
 
 int32_t DeviceTable::CountPresent(const DeviceTypeTag* filter) const {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   int32_t n = 0;
   for (int32_t i = 0; i < count_; ++i)
     if (slots_[i].present != 0 && (filter == nullptr || TagFromTypeGuid(slots_[i].type) == *filter)) ++n;
@@ -66,20 +66,20 @@ int32_t DeviceTable::CountPresent(const DeviceTypeTag* filter) const {
 }
 
 SlotName DeviceTable::PresentSlotOfHandle(void* handle) const {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   const int32_t slot = FindSlotByHandleLocked(handle);
   if (slot < 0 || slots_[slot].present == 0) return SlotName{};
   return SlotName{slot, TagStringOfType(slots_[slot].type), OrdinalOfSlotLocked(slot)};
 }
 
 SlotName DeviceTable::NameOfSlot(int32_t slot) const {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   if (slot < 0 || slot >= count_) return SlotName{};
   return SlotName{slot, TagStringOfType(slots_[slot].type), OrdinalOfSlotLocked(slot)};
 }
 
 uint32_t DeviceTable::ExchangeButtonState(int32_t slot, uint32_t mask, SlotName* name) {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   if (slot < 0 || slot >= count_) return 0;
   if (name != nullptr) *name = SlotName{slot, TagStringOfType(slots_[slot].type), OrdinalOfSlotLocked(slot)};
   const uint32_t old = slots_[slot].last_buttons;
@@ -88,12 +88,12 @@ uint32_t DeviceTable::ExchangeButtonState(int32_t slot, uint32_t mask, SlotName*
 }
 
 int32_t DeviceTable::count() const {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   return count_;
 }
 
 DeviceSlot DeviceTable::Snapshot(int32_t slot) const {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   DeviceSlot copy;
   std::memset(&copy, 0, sizeof copy);
   if (slot >= 0 && slot < kMaxDevices) copy = slots_[slot];
@@ -101,12 +101,12 @@ DeviceSlot DeviceTable::Snapshot(int32_t slot) const {
 }
 
 int32_t DeviceTable::FindSlotByHandle(void* handle) const {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   return FindSlotByHandleLocked(handle);
 }
 
 int32_t DeviceTable::MarkAbsent(void* handle) {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   const int32_t slot = FindSlotByHandleLocked(handle);
   if (slot >= 0) slots_[slot].present = 0;
   return slot;
@@ -115,7 +115,7 @@ int32_t DeviceTable::MarkAbsent(void* handle) {
 int32_t DeviceTable::CommitArrival(void* handle, bool match_identity, const Guid& match_type,
                                    const HardwareIdentity& match, const Guid& type, const Guid& instance,
                                    const HardwareIdentity& identity) {
-  platform::MutexLock lock(mutex_);
+  platform::FastMutexLock lock(mutex_);
   int32_t slot = FindSlotByHandleLocked(handle);
   if (slot < 0 && match_identity) slot = FindAbsentSlotByIdentityLocked(match_type, match);
   if (slot < 0) {

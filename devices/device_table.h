@@ -74,10 +74,10 @@ class DeviceTable {
   int32_t OrdinalOfSlotLocked(int32_t slot) const REQUIRES(mutex_);
   int32_t FindSlotByHandleLocked(void* handle) const REQUIRES(mutex_);
   int32_t FindAbsentSlotByIdentityLocked(const Guid& type, const HardwareIdentity& identity) const REQUIRES(mutex_);
-  platform::Mutex& mutex() const RETURN_CAPABILITY(mutex_) { return mutex_; }
+  platform::FastMutex& mutex() const RETURN_CAPABILITY(mutex_) { return mutex_; }
 
  private:
-  mutable platform::Mutex mutex_;
+  mutable platform::FastMutex mutex_;
   DeviceSlot slots_[kMaxDevices] GUARDED_BY(mutex_);
   int32_t count_ GUARDED_BY(mutex_) = 0;
 };

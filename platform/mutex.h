@@ -1,6 +1,7 @@
-// The operating-system mutex behind every lock of the module.
+// The module's locks. Mutex is the operating-system mutex behind the device manager's, the client
+// registry's and each image canvas's locks; FastMutex, at the end, guards short sections of our own.
 //
-// Contract, identical on every backend:
+// Mutex's contract, identical on every backend:
 //  - created unnamed and not owned; creation cannot fail outwardly (a backend that cannot create its
 //    object degrades to a no-op lock rather than crash the host);
 //  - Lock() waits without a time limit; the owning thread may lock again (recursive), and must unlock
@@ -37,6 +38,34 @@ class SCOPED_CAPABILITY MutexLock {
 
  private:
   Mutex& mutex_;
+};
+
+}  // namespace vexlan::platform
+
+#include <mutex>
+
+namespace vexlan::platform {
+
+// A plain, non-recursive in-process lock for short critical sections of the module's own (the device
+// table), where the operating-system mutex above would cost a kernel object or a recursive lock.
+class CAPABILITY("mutex") FastMutex {
+ public:
+  void Lock() ACQUIRE() { mutex_.lock(); }
+  void Unlock() RELEASE() { mutex_.unlock(); }
+
+ private:
+  std::mutex mutex_;
+};
+
+class SCOPED_CAPABILITY FastMutexLock {
+ public:
+  explicit FastMutexLock(FastMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.Lock(); }
+  ~FastMutexLock() RELEASE() { mutex_.Unlock(); }
+  FastMutexLock(const FastMutexLock&) = delete;
+  FastMutexLock& operator=(const FastMutexLock&) = delete;
+
+ private:
+  FastMutex& mutex_;
 };
 
 }  // namespace vexlan::platform

@@ -25,11 +25,11 @@ class DeviceTableTest : public testing::Test {
                                 Guid{static_cast<uint32_t>(handle), 0, 0, {}}, identity);
   }
   int32_t Find(const char* tag, int32_t ordinal) {
-    platform::MutexLock lock(table_.mutex());
+    platform::FastMutexLock lock(table_.mutex());
     return table_.FindSlotLocked(tag, ordinal);
   }
   int32_t Ordinal(int32_t slot) {
-    platform::MutexLock lock(table_.mutex());
+    platform::FastMutexLock lock(table_.mutex());
     return table_.OrdinalOfSlotLocked(slot);
   }
   DeviceTable table_;
