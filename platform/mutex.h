@@ -11,6 +11,8 @@
 // POSIX: a PTHREAD_MUTEX_RECURSIVE pthread mutex.
 #pragma once
 
+#include <mutex>
+
 #include "platform/thread_annotations.h"
 
 namespace vexlan::platform {
@@ -29,23 +31,6 @@ class CAPABILITY("mutex") Mutex {
   alignas(16) unsigned char storage_[64];  // the backend's native object or handle
 };
 
-class SCOPED_CAPABILITY MutexLock {
- public:
-  explicit MutexLock(Mutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.Lock(); }
-  ~MutexLock() RELEASE() { mutex_.Unlock(); }
-  MutexLock(const MutexLock&) = delete;
-  MutexLock& operator=(const MutexLock&) = delete;
-
- private:
-  Mutex& mutex_;
-};
-
-}  // namespace vexlan::platform
-
-#include <mutex>
-
-namespace vexlan::platform {
-
 // A plain, non-recursive in-process lock for short critical sections of the module's own (the device
 // table), where the operating-system mutex above would cost a kernel object or a recursive lock.
 class CAPABILITY("mutex") FastMutex {
@@ -57,15 +42,20 @@ class CAPABILITY("mutex") FastMutex {
   std::mutex mutex_;
 };
 
-class SCOPED_CAPABILITY FastMutexLock {
+// Holds a Mutex or a FastMutex for the life of the scope.
+template <typename Lockable>
+class SCOPED_CAPABILITY ScopedLock {
  public:
-  explicit FastMutexLock(FastMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.Lock(); }
-  ~FastMutexLock() RELEASE() { mutex_.Unlock(); }
-  FastMutexLock(const FastMutexLock&) = delete;
-  FastMutexLock& operator=(const FastMutexLock&) = delete;
+  explicit ScopedLock(Lockable& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.Lock(); }
+  ~ScopedLock() RELEASE() { mutex_.Unlock(); }
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
 
  private:
-  FastMutex& mutex_;
+  Lockable& mutex_;
 };
+
+using MutexLock = ScopedLock<Mutex>;
+using FastMutexLock = ScopedLock<FastMutex>;
 
 }  // namespace vexlan::platform
