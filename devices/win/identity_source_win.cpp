@@ -128,8 +128,9 @@ class DirectInputSource final : public IdentitySource {
 
   HidStrings ReadStrings(const char16_t* interface_path) override {
     HidStrings strings;
-    FileHandle file(CreateFileW(reinterpret_cast<const wchar_t*>(interface_path), GENERIC_READ, FILE_SHARE_READ,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
+    // Share read and write: a simulator or a service may hold the interface open for writing meanwhile.
+    FileHandle file(CreateFileW(reinterpret_cast<const wchar_t*>(interface_path), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) return strings;
     strings.opened = true;
     strings.product_read = HidD_GetProductString(file.get(), strings.product, sizeof strings.product) != FALSE;
