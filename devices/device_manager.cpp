@@ -2,7 +2,6 @@
 
 #include "devices/hardware_identity.h"
 #include "events/event_handlers.h"
-#include "platform/module_pin.h"
 
 namespace vexlan {
 namespace {
@@ -22,15 +21,15 @@ void DeviceManager::SetIdentitySource(IdentitySource* source) {
   if (open_count_.load() <= 0) identity_source_ = source != nullptr ? source : &PlatformIdentitySource();
 }
 
-void DeviceManager::Open() {
+bool DeviceManager::Open() {
   platform::MutexLock lock(open_count_lock_);
   const int32_t count = open_count_.load(std::memory_order_relaxed);
   if (count > 0) {
     open_count_.store(count + 1, std::memory_order_release);
-    return;
+    return true;
   }
   table_.Clear();
-  if (!identity_source_->Start()) return;
+  if (!StartIdentitySource()) return false;
 
   // A new binding per first open, so a changed configuration is honoured. Earlier ones stay alive (and
   // their libraries loaded): a late notification from an earlier library may still read through them.
@@ -39,35 +38,61 @@ void DeviceManager::Open() {
   binding_.store(&binding, std::memory_order_release);
 
   if (binding.Initialize(kPluginName) < 0) {
-    identity_source_->Stop();
-    return;
+    StopIdentitySource();
+    return false;
   }
-  // From here on DirectOutput holds our handlers' addresses.
-  platform::PinThisModule();
   binding.Enumerate(&EnumerationHandler, nullptr);
   binding.RegisterDeviceCallback(&DeviceChangeHandler, nullptr);
   open_count_.store(1, std::memory_order_release);
+  return true;
 }
 
 void DeviceManager::Close() {
   platform::MutexLock lock(open_count_lock_);
   const int32_t count = open_count_.load(std::memory_order_relaxed);
-  // A close that balances a failed open finds the count at 0: nothing was initialised, nothing to undo.
+  // Only an open that counted is closed (the client remembers); a count of 0 here would be a bug.
   if (count <= 0) return;
   if (count == 1) {
     binding().Deinitialize();
-    identity_source_->Stop();
+    StopIdentitySource();
   }
   open_count_.store(count - 1, std::memory_order_release);
+}
+
+// The DirectInput interface changes only under the DirectInput lock, which identity lookups on the
+// notifying thread take to read it.
+bool DeviceManager::StartIdentitySource() {
+  platform::MutexLock lock(direct_input_lock_);
+  return identity_source_->Start();
+}
+
+void DeviceManager::StopIdentitySource() {
+  platform::MutexLock lock(direct_input_lock_);
+  identity_source_->Stop();
 }
 
 void DeviceManager::LookUpHardwareIdentity(const Guid& instance, HardwareIdentity* identity) {
   vexlan::LookUpHardwareIdentity(*identity_source_, direct_input_lock_, instance, identity);
 }
 
+namespace {
+
+// What an arrival reads of its device. False when DirectOutput cannot answer for the handle, which
+// happens when the unit has already left again: its removal follows.
+bool ReadType(const DirectOutputBinding& directoutput, void* handle, Guid* type) {
+  return directoutput.GetDeviceType(handle, type) >= 0;
+}
+bool ReadInstance(const DirectOutputBinding& directoutput, void* handle, Guid* instance) {
+  return directoutput.GetDeviceInstance(handle, instance) >= 0;
+}
+
+}  // namespace
+
 int32_t DeviceManager::UpdateDeviceTable(void* handle, bool added) {
   if (!added) return table_.MarkAbsent(handle);
 
+  // An arrival whose values cannot be read is not recorded and not reported: a failed read must never
+  // change what a slot knows, nor take a slot for a unit that is gone.
   const DirectOutputBinding& directoutput = binding();
   // A handle the table does not know may be a unit coming back under a new handle: read what identifies it.
   const bool match_identity = table_.FindSlotByHandle(handle) < 0;
@@ -75,17 +100,17 @@ int32_t DeviceManager::UpdateDeviceTable(void* handle, bool added) {
   Guid match_instance{};
   HardwareIdentity match{};
   if (match_identity) {
-    directoutput.GetDeviceType(handle, &match_type);
-    directoutput.GetDeviceInstance(handle, &match_instance);
+    if (!ReadType(directoutput, handle, &match_type) || !ReadInstance(directoutput, handle, &match_instance))
+      return -1;
     LookUpHardwareIdentity(match_instance, &match);
   }
   // The values the slot is filled with are read afresh, as the device reports them now.
   Guid instance{};
   HardwareIdentity identity{};
   Guid type{};
-  directoutput.GetDeviceInstance(handle, &instance);
+  if (!ReadInstance(directoutput, handle, &instance)) return -1;
   LookUpHardwareIdentity(instance, &identity);
-  directoutput.GetDeviceType(handle, &type);
+  if (!ReadType(directoutput, handle, &type)) return -1;
   return table_.CommitArrival(handle, match_identity, match_type, match, type, instance, identity);
 }
 

@@ -21,7 +21,8 @@ class DeviceManager {
  public:
   static DeviceManager& Instance();
 
-  void Open() EXCLUDES(open_count_lock_);
+  // True when this open counted (the count went up); only such an open may be closed.
+  bool Open() EXCLUDES(open_count_lock_);
   void Close() EXCLUDES(open_count_lock_);
 
   // Read without a lock by every Lua function: 0 or less means not open.
@@ -31,7 +32,8 @@ class DeviceManager {
   const DirectOutputBinding& binding() const { return *binding_.load(std::memory_order_acquire); }
   DeviceTable& table() { return table_; }
 
-  // Arrival and removal bookkeeping; returns the slot, or -1 (table full, or unknown handle on removal).
+  // Arrival and removal bookkeeping; returns the slot, or -1 (table full, an unknown handle on removal,
+  // or an arrival whose device cannot be read).
   int32_t UpdateDeviceTable(void* handle, bool added);
   void LookUpHardwareIdentity(const Guid& instance, HardwareIdentity* identity);
 
@@ -40,6 +42,8 @@ class DeviceManager {
 
  private:
   DeviceManager();
+  bool StartIdentitySource() REQUIRES(open_count_lock_) EXCLUDES(direct_input_lock_);
+  void StopIdentitySource() REQUIRES(open_count_lock_) EXCLUDES(direct_input_lock_);
 
   std::atomic<const DirectOutputBinding*> binding_;
   std::vector<std::unique_ptr<DirectOutputBinding>> bindings_ GUARDED_BY(open_count_lock_);

@@ -32,13 +32,14 @@ struct HidStrings {
 class IdentitySource {
  public:
   virtual ~IdentitySource() = default;
-  // Creates the shared DirectInput interface (first open). False when it cannot be created.
+  // Creates the shared DirectInput interface (first open). False when it cannot be created. Called with
+  // the lock that DevicePath's `creation_lock` names held.
   virtual bool Start() = 0;
-  // Releases it (last close, or a failed first open).
+  // Releases it (last close, or a failed first open), with the same lock held.
   virtual void Stop() = 0;
   // DirectInput's role: the device interface path for a device-instance GUID, zero-terminated in
-  // `path` (kDevicePathUnits + 1 units). Creating the DirectInput device happens under `creation_lock`
-  // and nothing else does. False, with path empty, when there is no such device or no path.
+  // `path` (kDevicePathUnits + 1 units). The interface is read and the DirectInput device created under
+  // `creation_lock`, and nothing else is done under it. False, with path empty, when there is no such device or no path.
   virtual bool DevicePath(const Guid& instance, platform::Mutex& creation_lock, char16_t* path) = 0;
   // SetupAPI's role: every present HID interface, in enumeration order, that has an instance id.
   virtual void ForEachHidInterface(HidInterfaceVisitor& visitor) = 0;

@@ -9,70 +9,124 @@ namespace {
 
 const char* const kTagStrings[3] = {"SFIP", "X52P", "UNKN"};
 
-std::atomic<uint32_t>& LentStates() { return ClientRegistry::Instance().lent_states(); }
+// ---- Which callbacks an event calls -----------------------------------------------------------------
+
+struct CallbackCall {
+  int32_t reference;
+  uint32_t number;  // the page, or the mask this callback is given
+};
+
+// The calls one event makes in one client, read from its references when the plan is made.
+struct CallPlan {
+  ClientEvent::Kind kind;
+  bool flag;  // added, or page active
+  int32_t tag_reference;
+  int32_t ordinal;
+  int count = 0;
+  int next = 0;  // the first call not yet started
+  CallbackCall calls[3];
+};
+
+CallPlan PlanCallbacks(const ClientEntry& entry, const ClientEvent& event) {
+  CallPlan plan;
+  plan.kind = event.kind;
+  plan.flag = event.flag;
+  plan.tag_reference = entry.references.tags[event.tag];
+  plan.ordinal = event.ordinal;
+  auto add = [&plan](int32_t reference, uint32_t number) {
+    if (reference != kNoReference) plan.calls[plan.count++] = CallbackCall{reference, number};
+  };
+  switch (event.kind) {
+    case ClientEvent::Kind::kDeviceChange:
+      add(entry.device_change_reference.load(std::memory_order_acquire), 0);
+      break;
+    case ClientEvent::Kind::kPage:
+      add(entry.SlotReference(event.slot, kPageCallback), event.value);
+      break;
+    case ClientEvent::Kind::kSoftButton:
+      add(entry.SlotReference(event.slot, kSoftButtonCallback), event.value);
+      if (event.down != 0) add(entry.SlotReference(event.slot, kSoftButtonDownCallback), event.down);
+      if (event.up != 0) add(entry.SlotReference(event.slot, kSoftButtonUpCallback), event.up);
+      break;
+  }
+  return plan;
+}
+
+// ---- Running callbacks --------------------------------------------------------------------------------
+
+// The client's run_callbacks closure: makes the plan's calls from `next` on. It runs inside one protected
+// call, so that the pushes and any allocation of Lua's are protected too; its upvalue holds the plan of
+// the event being delivered (null otherwise, so that a script calling it finds nothing to do).
+int RunCallbacks(lua_State* state) {
+  auto* plan = *static_cast<CallPlan**>(lua_touserdata(state, lua_upvalueindex(1)));
+  if (plan == nullptr) return 0;
+  lua_settop(state, 0);
+  lua_rawgeti(state, LUA_REGISTRYINDEX, plan->tag_reference);
+  while (plan->next < plan->count) {
+    const CallbackCall& call = plan->calls[plan->next++];
+    lua_rawgeti(state, LUA_REGISTRYINDEX, call.reference);
+    lua_pushvalue(state, 1);
+    lua_pushnumber(state, plan->ordinal);
+    int arguments = 3;
+    switch (plan->kind) {
+      case ClientEvent::Kind::kDeviceChange:
+        lua_pushboolean(state, plan->flag);
+        break;
+      case ClientEvent::Kind::kPage:
+        lua_pushnumber(state, call.number);
+        lua_pushboolean(state, plan->flag);
+        arguments = 4;
+        break;
+      case ClientEvent::Kind::kSoftButton:
+        lua_pushnumber(state, call.number);
+        break;
+    }
+    lua_call(state, arguments, 0);
+  }
+  return 0;
+}
+
+// Makes the plan's calls in the caller's state. A callback that raises ends the protected call; the
+// calls after it are made in a new one. Nothing but the closure is pushed outside protection: the
+// state is parked in a C function (Listen, or the resume of the coroutine that called it), which Lua
+// gives room for that.
+void RunPlan(lua_State* state, const ClientEntry& entry, CallPlan& plan) {
+  void** running = entry.references.running_plan;
+  if (running == nullptr) return;
+  while (plan.next < plan.count) {
+    const int before = plan.next;
+    *running = &plan;
+    lua_rawgeti(state, LUA_REGISTRYINDEX, entry.references.run_callbacks);
+    const int status = lua_pcall(state, 0, 0, 0);
+    *running = nullptr;
+    if (status == 0) return;
+    lua_pop(state, 1);                  // the error value: the stack stays balanced
+    if (plan.next == before) return;  // failed before any callback started (out of memory): give up
+  }
+}
+
+// ---- The lent bits and the queue ------------------------------------------------------------------------
+
+// Bit i set: client i's script waits in Listen and no notifier is inside its state. Whoever clears a
+// bit owns that state until it sets the bit again.
+std::atomic<uint32_t> g_lent_states{0};
 
 uint32_t BitOf(const ClientEntry& entry) { return 1u << entry.index; }
 
 // Takes `entry`'s state if it is lent and nobody is inside; the caller then owns it.
 bool TakeLent(ClientEntry& entry) {
-  return (LentStates().fetch_and(~BitOf(entry), std::memory_order_seq_cst) & BitOf(entry)) != 0;
+  return (g_lent_states.fetch_and(~BitOf(entry), std::memory_order_seq_cst) & BitOf(entry)) != 0;
 }
 
-void PushTagAndOrdinal(lua_State* state, ClientEntry& entry, const ClientEvent& event) {
-  lua_rawgeti(state, LUA_REGISTRYINDEX, entry.tag_references[event.tag]);  // no hashing per call
-  lua_pushnumber(state, event.ordinal);
+// After a state is lent again: a script waiting to take it back gets it. The waiter looked at the bit
+// under the gate before it waited, so passing through the gate here orders the notify after its wait.
+void WakeWaiter(ClientEntry& entry) {
+  if (entry.waiters.load(std::memory_order_seq_cst) == 0) return;
+  { platform::FastMutexLock gate(entry.gate); }
+  entry.state_given_back.NotifyAll();
 }
 
-// One protected call; the error value of a failed call is popped so the stack stays balanced.
-void ProtectedCall(lua_State* state, int arguments) {
-  if (lua_pcall(state, arguments, 0, 0) != 0) lua_pop(state, 1);
-}
-
-void CallWithMask(lua_State* state, ClientEntry& entry, int32_t reference, const ClientEvent& event, uint32_t mask) {
-  lua_rawgeti(state, LUA_REGISTRYINDEX, reference);
-  PushTagAndOrdinal(state, entry, event);
-  lua_pushnumber(state, mask);
-  ProtectedCall(state, 3);
-}
-
-// Runs the client's callbacks for one event. The caller owns the state; the references are read now,
-// so a callback registered or cleared while the event waited is honoured.
-void Deliver(lua_State* state, ClientEntry& entry, const ClientEvent& event) {
-  if (!lua_checkstack(state, 5)) return;  // the function and up to four arguments
-  switch (event.kind) {
-    case ClientEvent::Kind::kDeviceChange: {
-      const int32_t reference = entry.device_change_reference.load(std::memory_order_acquire);
-      if (reference == kNoReference) break;
-      lua_rawgeti(state, LUA_REGISTRYINDEX, reference);
-      PushTagAndOrdinal(state, entry, event);
-      lua_pushboolean(state, event.flag);
-      ProtectedCall(state, 3);
-      break;
-    }
-    case ClientEvent::Kind::kPage: {
-      const int32_t reference = entry.SlotReference(event.slot, kPageCallback);
-      if (reference == kNoReference) break;
-      lua_rawgeti(state, LUA_REGISTRYINDEX, reference);
-      PushTagAndOrdinal(state, entry, event);
-      lua_pushnumber(state, event.value);
-      lua_pushboolean(state, event.flag);
-      ProtectedCall(state, 4);
-      break;
-    }
-    case ClientEvent::Kind::kSoftButton: {
-      int32_t reference = entry.SlotReference(event.slot, kSoftButtonCallback);
-      if (reference != kNoReference) CallWithMask(state, entry, reference, event, event.value);
-      reference = entry.SlotReference(event.slot, kSoftButtonDownCallback);
-      if (reference != kNoReference && event.down != 0) CallWithMask(state, entry, reference, event, event.down);
-      reference = entry.SlotReference(event.slot, kSoftButtonUpCallback);
-      if (reference != kNoReference && event.up != 0) CallWithMask(state, entry, reference, event, event.up);
-      break;
-    }
-  }
-}
-
-// Queue operations; the caller holds the gate.
-void Push(ClientEntry& entry, const ClientEvent& event) {
+void Push(ClientEntry& entry, const ClientEvent& event) REQUIRES(entry.gate) {
   if (entry.queue_size == kEventQueueCapacity) {  // full: the oldest goes
     entry.queue_head = (entry.queue_head + 1) % kEventQueueCapacity;
     --entry.queue_size;
@@ -83,7 +137,7 @@ void Push(ClientEntry& entry, const ClientEvent& event) {
   entry.pending.store(entry.queue_size, std::memory_order_seq_cst);
 }
 
-bool Pop(ClientEntry& entry, ClientEvent* event) {
+bool Pop(ClientEntry& entry, ClientEvent* event) REQUIRES(entry.gate) {
   if (entry.queue_size == 0) return false;
   *event = entry.queue[entry.queue_head];
   entry.queue_head = (entry.queue_head + 1) % kEventQueueCapacity;
@@ -92,138 +146,176 @@ bool Pop(ClientEntry& entry, ClientEvent* event) {
   return true;
 }
 
-void DrainQueue(ClientEntry& entry, lua_State* state) {
-  for (;;) {
-    if (entry.pending.load(std::memory_order_seq_cst) == 0) return;  // the common case takes no lock
+int Pending(const ClientEntry& entry) { return entry.pending.load(std::memory_order_seq_cst); }
+
+// Delivers, in order, at most `limit` queued events: those that waited when the caller looked. Events
+// queued meanwhile (a callback may cause them) are left for later, so that a drain always ends.
+void DrainQueue(ClientEntry& entry, lua_State* state, int limit) {
+  ++entry.draining;
+  for (int delivered = 0; delivered < limit; ++delivered) {
     ClientEvent event;
     {
-      std::lock_guard<std::mutex> gate(entry.gate);
-      if (!Pop(entry, &event)) return;
+      platform::FastMutexLock gate(entry.gate);
+      if (!Pop(entry, &event)) break;
     }
-    Deliver(state, entry, event);
+    CallPlan plan = PlanCallbacks(entry, event);  // the references as they are now
+    RunPlan(state, entry, plan);
+  }
+  --entry.draining;
+}
+
+// The one lent state a notifier holds while it runs that client's callbacks: moving on to the next
+// client gives the previous state back and takes the next in a single exchange of the lent bits, so a
+// script never waits on another client's callbacks.
+class NotifierHold {
+ public:
+  NotifierHold() = default;
+  NotifierHold(const NotifierHold&) = delete;
+  NotifierHold& operator=(const NotifierHold&) = delete;
+  ~NotifierHold() { Release(); }
+
+  // Gives back what is held and takes `entry`'s state if it is lent; true when it was taken.
+  bool MoveTo(ClientEntry& entry) {
+    const uint32_t give = held_ != nullptr ? BitOf(*held_) : 0;
+    const uint32_t take = BitOf(entry);
+    uint32_t old = g_lent_states.load(std::memory_order_relaxed);
+    while (!g_lent_states.compare_exchange_weak(old, (old | give) & ~take, std::memory_order_seq_cst,
+                                                std::memory_order_relaxed)) {
+    }
+    Given();
+    if ((old & take) == 0) return false;
+    held_ = &entry;
+    return true;
+  }
+
+  void Release() {
+    if (held_ == nullptr) return;
+    g_lent_states.fetch_or(BitOf(*held_), std::memory_order_seq_cst);
+    Given();
+  }
+
+ private:
+  void Given() {
+    if (held_ != nullptr) WakeWaiter(*held_);
+    held_ = nullptr;
+  }
+
+  ClientEntry* held_ = nullptr;
+};
+
+// Events that another notifier queued while a state was held wait for the next event, unless whoever
+// lends the state delivers them: done here, with nothing else held, unless the script wants its state.
+void DeliverLeftovers(ClientEntry& entry) {
+  while (Pending(entry) != 0 && entry.waiters.load(std::memory_order_seq_cst) == 0 && TakeLent(entry)) {
+    DrainQueue(entry, entry.state.load(std::memory_order_acquire), Pending(entry));
+    g_lent_states.fetch_or(BitOf(entry), std::memory_order_seq_cst);
+    WakeWaiter(entry);
   }
 }
 
-// Lends `states` again. An event may have been queued for one of them while it was held (its notifier
-// found the bit clear): whoever can take it back then delivers that; and a script waiting for its
-// state is woken.
-void GiveBack(uint32_t states) {
-  if (states == 0) return;
-  LentStates().fetch_or(states, std::memory_order_seq_cst);
-  ClientRegistry& registry = ClientRegistry::Instance();
-  for (uint32_t rest = states; rest != 0; rest &= rest - 1) {
-    ClientEntry& entry = registry.entry(__builtin_ctz(rest));
-    while (entry.pending.load(std::memory_order_seq_cst) != 0 && TakeLent(entry)) {
-      DrainQueue(entry, entry.state.load(std::memory_order_acquire));
-      LentStates().fetch_or(BitOf(entry), std::memory_order_seq_cst);
-    }
-    if (entry.waiters.load(std::memory_order_seq_cst) > 0) {
-      { std::lock_guard<std::mutex> gate(entry.gate); }  // a waiter that saw the bit clear is now waiting
-      entry.notifier_left.notify_all();
-    }
-  }
-}
-
-// Takes the entry's lent state back, waiting while a notifier is inside it. The caller holds the gate.
-void TakeBackWaiting(ClientEntry& entry, std::unique_lock<std::mutex>& gate) {
+// Takes the entry's lent state back, waiting while a notifier is inside it.
+void TakeBackWaiting(ClientEntry& entry) REQUIRES(entry.gate) {
   entry.waiters.fetch_add(1, std::memory_order_seq_cst);
-  while (!TakeLent(entry)) entry.notifier_left.wait(gate);  // given back with a notify under this lock
+  while (!TakeLent(entry)) entry.state_given_back.Wait(entry.gate);  // given back with a notify under the gate
   entry.waiters.fetch_sub(1, std::memory_order_seq_cst);
 }
 
 }  // namespace
 
-namespace {
-
-// Whether the client holds a callback that `event` would call; read without owning the state, and read
-// again when the event is delivered.
-bool Wants(const ClientEntry& entry, const ClientEvent& event) {
-  switch (event.kind) {
-    case ClientEvent::Kind::kDeviceChange:
-      return entry.device_change_reference.load(std::memory_order_acquire) != kNoReference;
-    case ClientEvent::Kind::kPage:
-      return entry.SlotReference(event.slot, kPageCallback) != kNoReference;
-    case ClientEvent::Kind::kSoftButton:
-      return entry.SlotReference(event.slot, kSoftButtonCallback) != kNoReference ||
-             (event.down != 0 && entry.SlotReference(event.slot, kSoftButtonDownCallback) != kNoReference) ||
-             (event.up != 0 && entry.SlotReference(event.slot, kSoftButtonUpCallback) != kNoReference);
+void MakeDeliveryReferences(lua_State* state, ClientReferences* references) {
+  auto** running = static_cast<void**>(lua_newuserdata(state, sizeof(void*)));
+  *running = nullptr;
+  lua_pushcclosure(state, RunCallbacks, 1);
+  references->run_callbacks = luaL_ref(state, LUA_REGISTRYINDEX);
+  references->running_plan = running;  // kept alive by the closure, which the registry holds
+  for (int i = 0; i < 3; ++i) {
+    lua_pushstring(state, kTagStrings[i]);
+    references->tags[i] = luaL_ref(state, LUA_REGISTRYINDEX);
   }
-  return false;
 }
-
-}  // namespace
 
 void DeliverToClients(const ClientEvent& event) {
   ClientRegistry& registry = ClientRegistry::Instance();
-  // Every state whose script waits in Listen, at once: one exchange, not one per client.
-  const uint32_t taken = LentStates().exchange(0, std::memory_order_seq_cst);
+  NotifierHold hold;
+  uint32_t visited = 0;
   for (int i = 0; i < kMaxClients; ++i) {
     ClientEntry& entry = registry.entry(i);
-    lua_State* state = entry.state.load(std::memory_order_acquire);
-    if (state == nullptr || !Wants(entry, event)) continue;
-    if (taken & BitOf(entry)) {
-      DrainQueue(entry, state);  // anything older first
-      Deliver(state, entry, event);
+    if (entry.state.load(std::memory_order_acquire) == nullptr) continue;
+    CallPlan plan = PlanCallbacks(entry, event);
+    if (plan.count == 0) continue;
+    // Lent: the script waits in Listen, and its state is ours for this client's calls alone.
+    if (hold.MoveTo(entry)) {
+      lua_State* state = entry.state.load(std::memory_order_acquire);  // fixed while the state is held
+      if (Pending(entry) != 0) {
+        DrainQueue(entry, state, Pending(entry));  // anything older first
+        plan = PlanCallbacks(entry, event);
+      }
+      RunPlan(state, entry, plan);
+      visited |= BitOf(entry);
       continue;
     }
     {
-      std::lock_guard<std::mutex> gate(entry.gate);
+      platform::FastMutexLock gate(entry.gate);
       if (entry.owner.load(std::memory_order_seq_cst) == kClosed) continue;
       Push(entry, event);
     }
-    // Lent since the exchange: deliver what waits now rather than at the script's next Listen.
-    if (TakeLent(entry)) {
-      DrainQueue(entry, entry.state.load(std::memory_order_acquire));
-      GiveBack(BitOf(entry));
-    }
+    // Lent since the look above: deliver what waits now rather than at the script's next Listen.
+    visited |= BitOf(entry);
   }
-  GiveBack(taken);
+  hold.Release();
+  for (uint32_t rest = visited; rest != 0; rest &= rest - 1) DeliverLeftovers(registry.entry(__builtin_ctz(rest)));
 }
 
 bool ParkForListen(ClientEntry& entry, lua_State* state) {
   // Owned by anybody but the script (a callback calling Listen on a notifier's thread, or a closing
   // state): there is nothing to lend.
   if (entry.owner.load(std::memory_order_seq_cst) != kOwnedByScript) return false;
-  DrainQueue(entry, state);
+  // A Listen inside a callback of a drain leaves the rest of the queue to that drain (or to a notifier,
+  // which delivers the queue first), so that nesting never deepens per event.
+  const bool nested = entry.draining > 0;
+  if (!nested) DrainQueue(entry, state, Pending(entry));
   entry.owner.store(kLent, std::memory_order_seq_cst);
-  GiveBack(BitOf(entry));
+  g_lent_states.fetch_or(BitOf(entry), std::memory_order_seq_cst);
+  // A notifier that found the state held while the queue was delivered has left its event queued: one
+  // more look delivers those. What their callbacks cause waits for a notifier or the next Listen.
+  if (!nested && Pending(entry) != 0 && TakeLent(entry)) {
+    DrainQueue(entry, state, Pending(entry));
+    g_lent_states.fetch_or(BitOf(entry), std::memory_order_seq_cst);
+  }
   return true;
 }
 
 void ReturnFromListen(ClientEntry& entry) {
   if (!TakeLent(entry)) {
-    std::unique_lock<std::mutex> gate(entry.gate);
-    TakeBackWaiting(entry, gate);
+    platform::FastMutexLock gate(entry.gate);
+    TakeBackWaiting(entry);
   }
   entry.owner.store(kOwnedByScript, std::memory_order_seq_cst);
 }
 
-void OpenGate(ClientEntry& entry, lua_State* state) {
-  for (int i = 0; i < 3; ++i) {
-    lua_pushstring(state, kTagStrings[i]);
-    entry.tag_references[i] = luaL_ref(state, LUA_REGISTRYINDEX);
-  }
-  std::lock_guard<std::mutex> gate(entry.gate);
+void OpenGate(ClientEntry& entry) {
+  platform::FastMutexLock gate(entry.gate);
   entry.queue_head = 0;
   entry.queue_size = 0;
   entry.pending.store(0);
   entry.dropped_events = 0;
+  entry.draining = 0;
   entry.owner.store(kOwnedByScript, std::memory_order_seq_cst);
 }
 
 void CloseGate(ClientEntry& entry) {
-  std::unique_lock<std::mutex> gate(entry.gate);
+  platform::FastMutexLock gate(entry.gate);
   // Closed while lent (from another thread than the one waiting in Listen): take it back first.
-  if (entry.owner.load(std::memory_order_seq_cst) == kLent) TakeBackWaiting(entry, gate);
+  if (entry.owner.load(std::memory_order_seq_cst) == kLent) TakeBackWaiting(entry);
   entry.owner.store(kClosed, std::memory_order_seq_cst);
   entry.queue_size = 0;
   entry.pending.store(0);
 }
 
-bool IsParked(ClientEntry& entry) { return (LentStates().load(std::memory_order_seq_cst) & BitOf(entry)) != 0; }
+bool IsParked(ClientEntry& entry) { return (g_lent_states.load(std::memory_order_seq_cst) & BitOf(entry)) != 0; }
 
 uint64_t DroppedEvents(ClientEntry& entry) {
-  std::lock_guard<std::mutex> gate(entry.gate);
+  platform::FastMutexLock gate(entry.gate);
   return entry.dropped_events;
 }
 

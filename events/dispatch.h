@@ -1,10 +1,11 @@
 // Delivering events into client states without ever running one state on two threads.
 //
 // A state belongs to its script's thread except while the script waits in Listen: then it is lent,
-// and a notifying thread may enter it at once. Otherwise the event waits, in order, in the client's
-// bounded queue (the oldest dropped on overflow) until the script's next Listen delivers it on the
-// script's own thread. The notifying thread never waits for a script, and no lock is held while Lua
-// code runs.
+// and a notifying thread may enter it. A notifier takes only the states that want the event, one at a
+// time, and gives each back as soon as its callbacks have run, so that no script waits on another
+// script's callback. An event for a state that is not lent waits, in order, in the client's bounded
+// queue (the oldest dropped on overflow) until the state is next entered. No lock is held while Lua
+// code runs, and every Lua call made on a notifying thread runs inside a protected call.
 #pragma once
 
 #include <cstdint>
@@ -13,19 +14,24 @@
 
 namespace vexlan {
 
+// Makes, in `state`, the references its entry needs for delivery. Runs on the script's thread with no
+// lock held; raises a Lua error when memory runs out.
+void MakeDeliveryReferences(lua_State* state, ClientReferences* references);
+
 // Hands `event` to every client, in entry order, that holds a callback it would call: run at once in a
 // lent state, queued for any other.
 void DeliverToClients(const ClientEvent& event);
 
-// Listen's two halves, on the script's thread: deliver what waited and lend the state (false, doing
-// nothing, when the state is not the script's to lend); then, after the read, wait for any callback
-// still running in the state and take it back. A Listen called from a callback nests: on the script's
-// own thread it lends again; on a notifier's thread it only reads.
+// Listen's two halves, on the script's thread. First: deliver the events that waited when Listen was
+// entered, then lend the state (false, doing nothing, when the state is not the script's to lend). A
+// Listen called from a callback that is delivering queued events lends at once and delivers nothing
+// itself, so nesting never deepens per event. Second, after the read: wait while a callback of this
+// state's own runs, and take the state back.
 bool ParkForListen(ClientEntry& entry, lua_State* state);
 void ReturnFromListen(ClientEntry& entry);
 
 // Entry lifecycle: open when handed out; closed before its references go, after any running callback.
-void OpenGate(ClientEntry& entry, lua_State* state);
+void OpenGate(ClientEntry& entry);
 void CloseGate(ClientEntry& entry);
 
 uint64_t DroppedEvents(ClientEntry& entry);

@@ -14,15 +14,15 @@ ClientRegistry::ClientRegistry() {
   for (int i = 0; i < kMaxClients; ++i) entries_[i].index = i;
 }
 
-ClientEntry* ClientRegistry::RegisterClient(lua_State* state, int32_t anchor_reference) {
+ClientEntry* ClientRegistry::RegisterClient(lua_State* state, const ClientReferences& references) {
   platform::MutexLock lock(lock_);
   for (ClientEntry& entry : entries_) {
     if (entry.state.load(std::memory_order_acquire) != nullptr) continue;
     entry.device_change_reference.store(kNoReference, std::memory_order_relaxed);
     for (auto& slot : entry.slot_references)
       for (auto& reference : slot) reference.store(kNoReference, std::memory_order_relaxed);
-    entry.anchor_reference = anchor_reference;
-    OpenGate(entry, state);
+    entry.references = references;
+    OpenGate(entry);
     entry.state.store(state, std::memory_order_release);  // publishes the reset references
     ++client_count_;
     return &entry;
@@ -31,12 +31,17 @@ ClientEntry* ClientRegistry::RegisterClient(lua_State* state, int32_t anchor_ref
 }
 
 void ClientRegistry::UnregisterClient(lua_State* state, ClientEntry* entry) {
-  // First out of the fan-out, then the references go.
+  // First out of the fan-out, then the entry is free; the anchor goes with no lock held, since
+  // releasing a reference may allocate and so raise.
   CloseGate(*entry);
-  platform::MutexLock lock(lock_);
-  luaL_unref(state, LUA_REGISTRYINDEX, entry->anchor_reference);
-  entry->state.store(nullptr, std::memory_order_release);
-  --client_count_;
+  int32_t anchor;
+  {
+    platform::MutexLock lock(lock_);
+    anchor = entry->references.anchor;
+    entry->state.store(nullptr, std::memory_order_release);
+    --client_count_;
+  }
+  luaL_unref(state, LUA_REGISTRYINDEX, anchor);
 }
 
 ClientEntry* ClientRegistry::FindClient(lua_State* state) {

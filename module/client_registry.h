@@ -3,9 +3,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 #include "devices/device_table.h"
 #include "platform/mutex.h"
@@ -45,25 +43,34 @@ enum StateOwner : uint8_t {
   kClosed,         // the entry is free or its state is closing: nothing enters or queues
 };
 
+// Registry references a client's state needs for delivering events. They are made on the script's
+// thread before the entry is taken, so that no Lua allocation happens under the registry's lock.
+struct ClientReferences {
+  int32_t anchor = kNoReference;         // the client userdata, kept alive until the state closes
+  int32_t run_callbacks = kNoReference;  // the C function that runs one event's callbacks, protected
+  void** running_plan = nullptr;         // where run_callbacks finds the calls to make; null between events
+  int32_t tags[3] = {kNoReference, kNoReference, kNoReference};  // "SFIP", "X52P", "UNKN": no hashing per call
+};
+
 struct ClientEntry {
-  int index = 0;                           // position in the registry: this entry's lent bit
+  int index = 0;                           // position in the registry: this entry's bit among the lent states
   std::atomic<lua_State*> state{nullptr};  // null: the entry is free
-  int32_t anchor_reference = kNoReference;
+  ClientReferences references;             // set before `state` is published
   std::atomic<int32_t> device_change_reference{kNoReference};
   std::atomic<int32_t> slot_references[kMaxDevices][4];
-  int32_t tag_references[3] = {kNoReference, kNoReference, kNoReference};  // "SFIP", "X52P", "UNKN"
 
-  // The gate. Which thread may enter a lent state is decided by the registry's lent bits; the mutex
-  // guards only the queue and waiting. Nothing of it is held while Lua code runs.
+  // The gate. Which thread may enter a lent state is decided by the lent bits (events/); `gate` guards
+  // only the queue and waiting. Nothing of it is held while Lua code runs.
   std::atomic<uint8_t> owner{kClosed};
   std::atomic<int> pending{0};  // events in the queue
   std::atomic<int> waiters{0};  // threads waiting for a notifier to give the state back
-  std::mutex gate;
-  std::condition_variable notifier_left;
-  int queue_head = 0;
-  int queue_size = 0;
-  uint64_t dropped_events = 0;
-  ClientEvent queue[kEventQueueCapacity];
+  int draining = 0;             // queued events being delivered on the script's thread (only its owner touches it)
+  platform::FastMutex gate;
+  platform::FastCondition state_given_back;
+  int queue_head GUARDED_BY(gate) = 0;
+  int queue_size GUARDED_BY(gate) = 0;
+  uint64_t dropped_events GUARDED_BY(gate) = 0;
+  ClientEvent queue[kEventQueueCapacity] GUARDED_BY(gate);
 
   int32_t SlotReference(int32_t slot, SlotCallback which) const {
     return slot_references[slot][which].load(std::memory_order_acquire);
@@ -74,17 +81,16 @@ class ClientRegistry {
  public:
   static ClientRegistry& Instance();
 
-  // Takes the first free entry for `state`, all references reset; null when all 10 are in use.
-  ClientEntry* RegisterClient(lua_State* state, int32_t anchor_reference) EXCLUDES(lock_);
-  // Gives `entry` back: no event reaches its state afterwards. Releases the anchor reference.
+  // Takes the first free entry for `state`, callback references reset; null when all 10 are in use.
+  // Makes no Lua call.
+  ClientEntry* RegisterClient(lua_State* state, const ClientReferences& references) EXCLUDES(lock_);
+  // Gives `entry` back: no event reaches its state afterwards. Then releases the anchor reference, with
+  // the lock given back.
   void UnregisterClient(lua_State* state, ClientEntry* entry) EXCLUDES(lock_);
   // The first entry, in entry order, whose state is exactly `state` (a coroutine finds nothing).
   ClientEntry* FindClient(lua_State* state);
   ClientEntry& entry(int index) { return entries_[index]; }
   int32_t client_count() const;
-  // Bit i set: client i's script waits in Listen and no notifier is inside its state. A notifier takes
-  // every lent state at once with one exchange, and gives them back with one or.
-  std::atomic<uint32_t>& lent_states() { return lent_states_; }
 
  private:
   ClientRegistry();
@@ -92,7 +98,6 @@ class ClientRegistry {
   mutable platform::Mutex lock_;
   ClientEntry entries_[kMaxClients];
   int32_t client_count_ GUARDED_BY(lock_) = 0;
-  std::atomic<uint32_t> lent_states_{0};
 };
 
 }  // namespace vexlan

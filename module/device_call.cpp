@@ -29,6 +29,8 @@ bool HasArguments(lua_State* state, std::initializer_list<ArgKind> kinds) {
 
 int32_t Int32Arg(lua_State* state, int index) { return ToInt32(lua_tonumber(state, index)); }
 
+uint32_t ZeroBasedIndexArg(lua_State* state, int index) { return static_cast<uint32_t>(Int32Arg(state, index)) - 1u; }
+
 uint32_t FlagArg(lua_State* state, int index) { return lua_toboolean(state, index) == 1 ? 1u : 0u; }
 
 bool ResolvePresentDevice(lua_State* state, DeviceAddress* address) {

@@ -22,6 +22,9 @@ bool IsKind(lua_State* state, int index, ArgKind kind);
 bool HasArguments(lua_State* state, std::initializer_list<ArgKind> kinds);
 // A number argument truncated toward zero to int32 (INT32_MIN when out of range or NaN).
 int32_t Int32Arg(lua_State* state, int index);
+// A 1-based index argument (strings, images) lowered to DirectOutput's 0-based one, in unsigned 32-bit
+// arithmetic: 1 gives 0, 0 gives 0xFFFFFFFF, and so does the INT32_MIN of an unconvertible number less one.
+uint32_t ZeroBasedIndexArg(lua_State* state, int index);
 // 1 exactly when lua_toboolean gives 1.
 uint32_t FlagArg(lua_State* state, int index);
 

@@ -9,6 +9,7 @@
 #include "module/device_call.h"
 #include "module/lua_functions.h"
 #include "output/image_file.h"
+#include "platform/module_pin.h"
 
 namespace vexlan {
 namespace {
@@ -52,6 +53,27 @@ void RecordOpeningState(lua_State* state) {
   lua_pushlightuserdata(state, const_cast<char*>(&kOpeningStateKey));
   lua_pushlightuserdata(state, state);
   lua_rawset(state, LUA_REGISTRYINDEX);
+}
+
+// The client userdata: the state's entry, and whether its open of the device manager counted, so that
+// its close balances exactly that open and no other.
+struct ClientHandle {
+  ClientEntry* entry;
+  bool counted_open;
+  bool closed;
+};
+
+// The argument of CloseClient when it is this module's client userdata; null for anything else (the
+// finaliser is reachable from scripts through the debug library).
+ClientHandle* ToClientHandle(lua_State* state) {
+  void* block = lua_touserdata(state, 1);
+  if (block == nullptr || lua_type(state, 1) != LUA_TUSERDATA || lua_objlen(state, 1) != sizeof(ClientHandle) ||
+      !lua_getmetatable(state, 1))
+    return nullptr;
+  lua_getfield(state, LUA_REGISTRYINDEX, kClientMetatable);
+  const bool ours = lua_rawequal(state, -1, -2) != 0;
+  lua_pop(state, 2);
+  return ours ? static_cast<ClientHandle*>(block) : nullptr;
 }
 
 // Process-wide set-up when the module's file is loaded, in this order.
@@ -103,33 +125,40 @@ int Initialize(lua_State*) { return 0; }
 int Release(lua_State*) { return 0; }
 
 int CloseClient(lua_State* state) {
-  auto* slot = static_cast<ClientEntry**>(lua_touserdata(state, 1));
+  ClientHandle* client = ToClientHandle(state);
+  if (client == nullptr || client->closed) return 0;
+  client->closed = true;
   // A state that opened the module beyond the tenth client has no entry: nothing to give back, but its
   // open is still balanced.
-  if (slot != nullptr && *slot != nullptr) {
-    ClientRegistry::Instance().UnregisterClient(state, *slot);
-    *slot = nullptr;
-  }
-  DeviceManager::Instance().Close();
+  if (client->entry != nullptr) ClientRegistry::Instance().UnregisterClient(state, client->entry);
+  client->entry = nullptr;
+  if (client->counted_open) DeviceManager::Instance().Close();
   return 0;
 }
 
 }  // namespace vexlan
 
+// Every step that can raise (any allocation) comes after the client userdata and its finaliser exist, so
+// that a failure part-way leaves the collector to balance what was opened.
 extern "C" VEXLAN_EXPORT int luaopen_vexlan(lua_State* state) {
   using namespace vexlan;
-  DeviceManager::Instance().Open();
-  luaL_register(state, "vexlan", kFunctions);
+  // Stay loaded once loaded: DirectOutput may hold our handlers' addresses, and a module reloaded with
+  // every state would build its process-wide singletons anew each time.
+  platform::PinThisModule();
   luaL_newmetatable(state, kClientMetatable);
   lua_pushstring(state, "__gc");
   lua_pushcclosure(state, CloseClient, 0);
   lua_settable(state, -3);
-  auto* slot = static_cast<ClientEntry**>(lua_newuserdata(state, sizeof(ClientEntry*)));
-  *slot = nullptr;
-  lua_getfield(state, LUA_REGISTRYINDEX, kClientMetatable);
+  auto* client = static_cast<ClientHandle*>(lua_newuserdata(state, sizeof(ClientHandle)));
+  *client = ClientHandle{nullptr, false, false};
+  lua_pushvalue(state, -2);
   lua_setmetatable(state, -2);
-  const int anchor = luaL_ref(state, LUA_REGISTRYINDEX);
+  client->counted_open = DeviceManager::Instance().Open();
+  ClientReferences references;
+  references.anchor = luaL_ref(state, LUA_REGISTRYINDEX);
+  luaL_register(state, "vexlan", kFunctions);
   RecordOpeningState(state);
-  *slot = ClientRegistry::Instance().RegisterClient(state, anchor);
+  MakeDeliveryReferences(state, &references);
+  client->entry = ClientRegistry::Instance().RegisterClient(state, references);
   return 0;
 }

@@ -94,7 +94,7 @@ int SetString(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, ArgKinds{S, N, N, N, S}, &device)) return 0;
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
-  const uint32_t index = static_cast<uint32_t>(Int32Arg(state, 4) - 1);
+  const uint32_t index = ZeroBasedIndexArg(state, 4);
   WideText text(lua_tolstring(state, 5, nullptr));
   if (!text.ok()) return PushResultCode(state, kE_OUTOFMEMORY);
   return PushResultCode(state, DirectOutput().SetString(device.handle, page, index, text.count(), text.units()));
@@ -112,7 +112,7 @@ int SetImage(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, ArgKinds{S, N, N, N, S}, &device)) return 0;
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
-  const uint32_t index = static_cast<uint32_t>(Int32Arg(state, 4) - 1);
+  const uint32_t index = ZeroBasedIndexArg(state, 4);
   size_t length = 0;
   const char* data = lua_tolstring(state, 5, &length);
   // A picture shorter than the raw format would be read past its end: refuse it, send nothing.
@@ -131,7 +131,7 @@ int SetImageFromFile(lua_State* state) {
   const bool six = HasArguments(state, ArgKinds{S, N, N, N, S, B});
   if (!five && !six) return 0;
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
-  const uint32_t index = static_cast<uint32_t>(Int32Arg(state, 4) - 1);
+  const uint32_t index = ZeroBasedIndexArg(state, 4);
   const char* name = lua_tolstring(state, 5, nullptr);
   const bool resize = arguments == 6 && lua_toboolean(state, 6) == 1;
   DeviceAddress device;

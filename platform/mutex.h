@@ -11,6 +11,7 @@
 // POSIX: a PTHREAD_MUTEX_RECURSIVE pthread mutex.
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 
 #include "platform/thread_annotations.h"
@@ -32,14 +33,31 @@ class CAPABILITY("mutex") Mutex {
 };
 
 // A plain, non-recursive in-process lock for short critical sections of the module's own (the device
-// table), where the operating-system mutex above would cost a kernel object or a recursive lock.
+// table, each client's event queue), where the operating-system mutex above would cost a kernel object
+// or a recursive lock.
 class CAPABILITY("mutex") FastMutex {
  public:
   void Lock() ACQUIRE() { mutex_.lock(); }
   void Unlock() RELEASE() { mutex_.unlock(); }
 
  private:
+  friend class FastCondition;
   std::mutex mutex_;
+};
+
+// A condition variable over a FastMutex the caller holds.
+class FastCondition {
+ public:
+  // Gives `mutex` up while waiting; holds it again on return. May wake without a notification.
+  void Wait(FastMutex& mutex) REQUIRES(mutex) {
+    std::unique_lock<std::mutex> held(mutex.mutex_, std::adopt_lock);
+    condition_.wait(held);
+    held.release();  // still locked: the caller's scope unlocks it
+  }
+  void NotifyAll() { condition_.notify_all(); }
+
+ private:
+  std::condition_variable condition_;
 };
 
 // Holds a Mutex or a FastMutex for the life of the scope.

@@ -82,12 +82,13 @@ class DirectInputSource final : public IdentitySource {
 
   bool DevicePath(const Guid& instance, platform::Mutex& creation_lock, char16_t* path) override {
     path[0] = 0;
-    if (direct_input_ == nullptr) return false;
     ComRef<IDirectInputDevice8W> device;
-    HRESULT created;
+    HRESULT created = E_FAIL;
     {
+      // The last close releases the interface under the same lock.
       platform::MutexLock lock(creation_lock);
-      created = direct_input_->CreateDevice(reinterpret_cast<const GUID&>(instance), device.out(), nullptr);
+      if (direct_input_ != nullptr)
+        created = direct_input_->CreateDevice(reinterpret_cast<const GUID&>(instance), device.out(), nullptr);
     }
     if (FAILED(created)) return false;
     DIPROPGUIDANDPATH property;
@@ -139,7 +140,9 @@ class DirectInputSource final : public IdentitySource {
   }
 
  private:
-  IDirectInput8W* direct_input_ = nullptr;  // written only under the device manager's open-count lock
+  // Written by Start and Stop, which the device manager calls holding the DirectInput lock (and its
+  // open-count lock); read under the DirectInput lock.
+  IDirectInput8W* direct_input_ = nullptr;
 };
 
 }  // namespace

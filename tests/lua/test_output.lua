@@ -62,6 +62,19 @@ T.test("SetString lowers the index and counts the terminator", function()
   T.eq(last("SetString").text, "caf\195\169", "in the C locale the byte 0xE9 becomes U+00E9")
 end)
 
+T.test("indexes that do not convert are lowered without overflow", function()
+  -- NaN, the infinities and values beyond 32 bits convert to -2147483648; less one is 0x7FFFFFFF.
+  local image = string.rep("\0", 307224)
+  for _, index in ipairs({ 0 / 0, 1 / 0, -1 / 0, 1e10 }) do
+    v.SetString("SFIP", 1, 1, index, "x")
+    T.eq(last("SetString").index, 2147483647)
+    v.SetImage("SFIP", 1, 1, index, image)
+    T.eq(last("SetImage").index, 2147483647)
+    v.SetImageFromFile("SFIP", 1, 1, index, "none.png")
+    T.eq(last("SetImageFromFile").index, 2147483647)
+  end
+end)
+
 T.test("under a UTF-8 locale chosen by the host, text is decoded as UTF-8", function()
   if not os.setlocale("C.UTF-8", "ctype") then return end  -- a C library without that locale
   T.eq(v.SetString("SFIP", 1, 1, 2, "caf\195\169 \226\130\172"), 0)

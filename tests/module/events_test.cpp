@@ -212,3 +212,60 @@ TEST_F(Events, TheDeviceTableIsReadConsistentlyWhileDevicesComeAndGo) {
 
 }  // namespace
 }  // namespace vexlan::test
+
+namespace vexlan::test {
+namespace {
+
+// Script B waits in Listen beside script A, whose callback is held; B's character arrives meanwhile.
+enum class WhatBWants { kNothing, kTheEventFirst, kTheEventAfterA };
+
+class NoScriptWaitsOnAnother : public Events, public testing::WithParamInterface<WhatBWants> {};
+
+TEST_P(NoScriptWaitsOnAnother, ListenReturnsWhileAnotherStatesCallbackRuns) {
+  StdinPipe input;
+  std::unique_ptr<LuaState> a, b;
+  if (GetParam() == WhatBWants::kTheEventFirst) b = std::make_unique<LuaState>();  // the earlier entry
+  a = std::make_unique<LuaState>();
+  if (b == nullptr) b = std::make_unique<LuaState>();
+  AddHold(*a);
+  ASSERT_EQ(a->Run("vexlan.RegisterSoftButtonCallback('SFIP', 1, function() hold() end)"), "");
+  ASSERT_EQ(b->Run("seen = 0"), "");
+  if (GetParam() != WhatBWants::kNothing)
+    ASSERT_EQ(b->Run("vexlan.RegisterSoftButtonCallback('SFIP', 1, function() seen = seen + 1 end)"), "");
+
+  std::thread script_a([&] { a->Run("vexlan.Listen()"); });
+  std::atomic<bool> b_returned{false};
+  std::thread script_b([&] {
+    b->Run("vexlan.Listen()");
+    b_returned = true;
+  });
+  ClientRegistry& registry = ClientRegistry::Instance();
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!(IsParked(*registry.FindClient(a->get())) && IsParked(*registry.FindClient(b->get()))) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  sim::Buttons(kFip, 1);
+  ASSERT_TRUE(latch_.WaitForArrival(10s));
+
+  const auto written = std::chrono::steady_clock::now();
+  input.Write("ab");  // one character for each script
+  deadline = written + 2s;
+  while (!b_returned && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  const auto waited = std::chrono::steady_clock::now() - written;
+  EXPECT_TRUE(b_returned) << "B waited on A's callback";
+  EXPECT_LT(waited, 100ms);
+  latch_.Open();
+  script_a.join();
+  script_b.join();
+
+  input.CloseWriteEnd();
+  b->Run("vexlan.Listen()");  // an event B had not been given yet waited for it
+  EXPECT_EQ(b->Number("seen"), GetParam() == WhatBWants::kNothing ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gate, NoScriptWaitsOnAnother,
+                         testing::Values(WhatBWants::kNothing, WhatBWants::kTheEventFirst,
+                                         WhatBWants::kTheEventAfterA));
+
+}  // namespace
+}  // namespace vexlan::test

@@ -1,6 +1,10 @@
-// Loading the built module file the way Lua's loader does, for tests of what happens when Lua unloads it.
-// POSIX: dlopen, dlsym, dlclose. Windows: LoadLibrary, GetProcAddress, FreeLibrary.
+// Loading the built module file the way Lua's loader does, for tests of what happens when Lua unloads it
+// (and the memory it leaves behind).
+// POSIX: dlopen, dlsym, dlclose, /proc/self/statm. Windows: LoadLibrary, GetProcAddress, FreeLibrary,
+// K32GetProcessMemoryInfo.
 #pragma once
+
+#include <cstddef>
 
 #include "module/lua_api.h"
 
@@ -12,5 +16,7 @@ lua_CFunction ModuleOpener(void* module);
 void UnloadModuleFile(void* module);
 // Whether the module file is still mapped into the process.
 bool ModuleFileLoaded();
+// The process's resident (Windows: private) memory, to tell whether repeated loads leak.
+size_t ProcessMemoryBytes();
 
 }  // namespace vexlan::test

@@ -1,5 +1,8 @@
 #include <dlfcn.h>
 
+#include <unistd.h>
+
+#include <fstream>
 #include <string>
 
 #include "tests/support/directoutput_config.h"
@@ -22,6 +25,13 @@ bool ModuleFileLoaded() {
   if (module == nullptr) return false;
   dlclose(module);
   return true;
+}
+
+size_t ProcessMemoryBytes() {
+  std::ifstream statm("/proc/self/statm");
+  size_t total_pages = 0, resident_pages = 0;
+  statm >> total_pages >> resident_pages;
+  return resident_pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
 }
 
 }  // namespace vexlan::test

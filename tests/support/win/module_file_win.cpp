@@ -1,4 +1,7 @@
 #include <windows.h>
+// clang-format off
+#include <psapi.h>
+// clang-format on
 
 #include <string>
 
@@ -25,6 +28,15 @@ void UnloadModuleFile(void* module) { FreeLibrary(static_cast<HMODULE>(module));
 bool ModuleFileLoaded() {
   HMODULE module = nullptr;
   return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, ModulePath().c_str(), &module) != FALSE;
+}
+
+size_t ProcessMemoryBytes() {
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof counters;
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                               sizeof counters))
+    return 0;
+  return counters.PrivateUsage;
 }
 
 }  // namespace vexlan::test
