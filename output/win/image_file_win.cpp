@@ -1,5 +1,12 @@
 // Image files on Windows: GDI+ decodes the file into a DIB section of the picture's own size, and one
 // StretchBlt in COLORONCOLOR mode places the whole picture on the canvas.
+//
+// Sources whose pixel format GDI reads as it is (indexed, 16-bit 5-5-5 or 5-6-5, 24- and 32-bit RGB, and
+// straight ARGB) are copied row by row; the 5-6-5 DIB says so with bit-field masks. Premultiplied sources
+// are copied as straight ARGB, which GDI+ converts them to. Every other source (48- and 64-bit, CMYK, or
+// premultiplied when GDI+ will not convert its rows) is drawn by GDI+ into the DIB's own rows, pixel for
+// pixel over the picture's size whatever resolution the file records, replacing what is there rather
+// than blending, so that colours under transparency are kept as the row copy keeps them.
 #include <windows.h>
 // clang-format off
 #include <objidl.h>
@@ -161,16 +168,13 @@ bool InstallPalette(GpBitmap* source, HBITMAP dib, HRESULT* failure) {
   return true;
 }
 
-HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
-  if (!Decoder().StartGdiplus()) return E_FAIL;
-  Bitmap source;
-  if (GdipCreateBitmapFromFile(reinterpret_cast<const WCHAR*>(file_name), source.out()) != Ok) return E_FAIL;
+HRESULT DecodeBitmap(GpBitmap* source, DecodedImage* decoded) {
   PixelFormat format = 0;
   UINT width = 0;
   UINT height = 0;
-  GdipGetImagePixelFormat(source.get(), &format);
-  GdipGetImageHeight(source.get(), &height);
-  GdipGetImageWidth(source.get(), &width);
+  GdipGetImagePixelFormat(source, &format);
+  GdipGetImageHeight(source, &height);
+  GdipGetImageWidth(source, &width);
   if (width == 0 || height == 0 || static_cast<int64_t>(width) * height > kMaxDecodedPixels) return E_FAIL;
 
   PixelFormat chosen = PixelFormat32bppRGB;
@@ -192,6 +196,12 @@ HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
   info.header.biPlanes = 1;
   info.header.biBitCount = static_cast<WORD>(bit_count);
   info.header.biCompression = BI_RGB;
+  if (chosen == PixelFormat16bppRGB565) {
+    // Without masks GDI reads 16-bit rows as 5-5-5.
+    const DWORD masks[3] = {0xF800, 0x07E0, 0x001F};
+    info.header.biCompression = BI_BITFIELDS;
+    std::memcpy(info.colors, masks, sizeof masks);
+  }
   void* bits = nullptr;
   HBITMAP dib = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
   if (dib == nullptr || bits == nullptr) {
@@ -200,33 +210,44 @@ HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
   }
 
   HRESULT failure = E_FAIL;
-  if ((format & PixelFormatIndexed) && !InstallPalette(source.get(), dib, &failure)) {
+  if ((format & PixelFormatIndexed) && !InstallPalette(source, dib, &failure)) {
     DeleteObject(dib);
     return failure;
   }
 
   const INT pitch = static_cast<INT>(((width * bit_count + 31) / 32) * 4);
   BYTE* top_row = static_cast<BYTE*>(bits) + static_cast<size_t>(pitch) * (height - 1);
-  if (format == chosen) {
+  bool copied = false;
+  // Premultiplied sources are read as straight ARGB too: GDI+ divides the alpha out as it hands the rows
+  // over. (Drawn instead, GDI+ under Wine stores them still premultiplied, darkening what is translucent.)
+  if (format == chosen || (format & PixelFormatPAlpha)) {
     BitmapData data;
     GpRect rect(0, 0, static_cast<INT>(width), static_cast<INT>(height));
-    if (GdipBitmapLockBits(source.get(), &rect, ImageLockModeRead, chosen, &data) != Ok) {
+    if (GdipBitmapLockBits(source, &rect, ImageLockModeRead, chosen, &data) == Ok) {
+      const size_t row_bytes = (static_cast<size_t>(bit_count) * width + 7) / 8;
+      for (UINT y = 0; y < height; ++y)
+        std::memcpy(top_row - static_cast<size_t>(pitch) * y,
+                    static_cast<const BYTE*>(data.Scan0) + data.Stride * static_cast<INT>(y), row_bytes);
+      GdipBitmapUnlockBits(source, &data);
+      copied = true;
+    } else if (format == chosen) {
       DeleteObject(dib);
       return E_OUTOFMEMORY;
     }
-    const size_t row_bytes = (static_cast<size_t>(bit_count) * width + 7) / 8;
-    for (UINT y = 0; y < height; ++y)
-      std::memcpy(top_row - static_cast<size_t>(pitch) * y,
-                  static_cast<const BYTE*>(data.Scan0) + data.Stride * static_cast<INT>(y), row_bytes);
-    GdipBitmapUnlockBits(source.get(), &data);
-  } else {
-    // Let GDI+ convert: draw the source onto a bitmap that wraps the DIB's own rows, top row first.
+  }
+  if (!copied) {
+    // Let GDI+ convert: draw the source onto a bitmap that wraps the DIB's own rows, top row first. The
+    // rectangle is the picture's size in pixels (a plain draw would scale it by the file's resolution),
+    // each source pixel lands on one pixel and replaces what is there instead of blending with it.
     GpBitmap* wrapper = nullptr;
     GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), -pitch, chosen, top_row, &wrapper);
     GpGraphics* graphics = nullptr;
     if (wrapper != nullptr) GdipGetImageGraphicsContext(wrapper, &graphics);
     if (graphics != nullptr) {
-      GdipDrawImageI(graphics, source.get(), 0, 0);
+      GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
+      GdipSetInterpolationMode(graphics, InterpolationModeNearestNeighbor);
+      GdipSetPixelOffsetMode(graphics, PixelOffsetModeHalf);
+      GdipDrawImageRectI(graphics, source, 0, 0, static_cast<INT>(width), static_cast<INT>(height));
       GdipDeleteGraphics(graphics);
     }
     if (wrapper != nullptr) GdipDisposeImage(wrapper);
@@ -237,6 +258,28 @@ HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
   return S_OK;
 }
 
+HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
+  if (!Decoder().StartGdiplus()) return E_FAIL;
+  Bitmap source;
+  if (GdipCreateBitmapFromFile(reinterpret_cast<const WCHAR*>(file_name), source.out()) != Ok) return E_FAIL;
+  return DecodeBitmap(source.get(), decoded);
+}
+
+// The whole decoded picture onto the 320x240 surface.
+void Stretch(DrawSurface* target, const DecodedImage& image) {
+  DecoderState& decoder = Decoder();
+  const int previous_mode = SetStretchBltMode(target->dc, COLORONCOLOR);
+  HDC source_dc = decoder.TakeDc();
+  if (source_dc != nullptr) {
+    HGDIOBJ previous = SelectObject(source_dc, image.dib);
+    StretchBlt(target->dc, 0, 0, 320, 240, source_dc, 0, 0, static_cast<int>(image.width),
+               static_cast<int>(image.height), SRCCOPY);
+    SelectObject(source_dc, previous);
+    decoder.GiveBackDc(source_dc);
+  }
+  SetStretchBltMode(target->dc, previous_mode);
+}
+
 }  // namespace
 
 void ImageDecoderSetUp() { Decoder(); }
@@ -245,20 +288,15 @@ void DrawImageFile(DrawSurface* target, const WideChar* file_name) {
   DecoderState& decoder = Decoder();
   decoder.ImageBorn();
   DecodedImage image;
-  if (target != nullptr && file_name != nullptr && SUCCEEDED(Decode(file_name, &image))) {
-    const int previous_mode = SetStretchBltMode(target->dc, COLORONCOLOR);
-    HDC source_dc = decoder.TakeDc();
-    if (source_dc != nullptr) {
-      HGDIOBJ previous = SelectObject(source_dc, image.dib);
-      StretchBlt(target->dc, 0, 0, 320, 240, source_dc, 0, 0, static_cast<int>(image.width),
-                 static_cast<int>(image.height), SRCCOPY);
-      SelectObject(source_dc, previous);
-      decoder.GiveBackDc(source_dc);
-    }
-    SetStretchBltMode(target->dc, previous_mode);
-  }
+  if (target != nullptr && file_name != nullptr && SUCCEEDED(Decode(file_name, &image))) Stretch(target, image);
   if (image.dib != nullptr) DeleteObject(image.dib);
   decoder.ImageDied();
+}
+
+void DrawGdiplusBitmap(DrawSurface* target, GpBitmap* picture) {
+  DecodedImage image;
+  if (target != nullptr && picture != nullptr && SUCCEEDED(DecodeBitmap(picture, &image))) Stretch(target, image);
+  if (image.dib != nullptr) DeleteObject(image.dib);
 }
 
 }  // namespace vexlan

@@ -1,0 +1,183 @@
+// The GDI+ decoder's ways to a DIB on Windows: the row copy (here 5-6-5 pixels, which GDI reads only with
+// bit-field masks, and premultiplied alpha, recorded at 300 and 96 dpi) and the draw path (48-bit pixels).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+// clang-format off
+#include <objidl.h>
+#include <gdiplus.h>
+// clang-format on
+
+#include <cstdint>
+#include <cstdlib>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "output/image_canvas.h"
+#include "output/image_file.h"
+#include "output/win/draw_surface_win.h"
+
+namespace vexlan {
+namespace {
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+struct Rgb {
+  int r, g, b;
+  bool operator==(const Rgb& other) const { return r == other.r && g == other.g && b == other.b; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Rgb& p) {
+  return out << "(" << p.r << ", " << p.g << ", " << p.b << ")";
+}
+
+// A 320x240 canvas as SetImageFromFile uses it; its copy buffer is laid out as a device image.
+class Canvas {
+ public:
+  Canvas() : canvas_(320, 240, 24) {}
+  bool ok() const { return canvas_.ok(); }
+  DrawSurface* Begin() { return canvas_.BeginDraw(); }
+  void End() { canvas_.EndDraw(); }
+  Rgb At(int x, int y) const {
+    const uint8_t* pixel = canvas_.copy_buffer() + 960 * (239 - y) + 3 * x;
+    return Rgb{pixel[2], pixel[1], pixel[0]};
+  }
+
+ private:
+  ImageCanvas canvas_;
+};
+
+std::u16string ImagePath(const char* file) {
+  const std::string path = std::string(VEXLAN_TEST_DATA) + "/images/" + file;
+  return std::u16string(path.begin(), path.end());
+}
+
+class PremultipliedFile : public testing::TestWithParam<const char*> {};
+
+// Source pixel (x, y) of the left half is opaque (5x + 5, 5y + 5, 128); the right half stores (40, 20, 10)
+// at alpha 51, which is (200, 100, 50) at one fifth coverage.
+TEST_P(PremultipliedFile, FillsThePanelWithTheColoursBeforePremultiplication) {
+  Canvas canvas;
+  ASSERT_TRUE(canvas.ok());
+  DrawImageFile(canvas.Begin(), ImagePath(GetParam()).c_str());
+  canvas.End();
+  const Rgb translucent{200, 100, 50};
+  int left = 0;
+  int right = 0;
+  int other = 0;
+  for (int y = 0; y < 240; ++y) {
+    for (int x = 0; x < 320; ++x) {
+      const Rgb p = canvas.At(x, y);
+      const int column = x * 100 / 320;
+      const int row = y * 50 / 240;
+      if (p == translucent && column >= 49) {
+        ++right;
+      } else if (p.b == 128 && p.r % 5 == 0 && p.g % 5 == 0 && p.r >= 5 && p.g >= 5 && (p.r - 5) / 5 < 50 &&
+                 std::abs((p.r - 5) / 5 - column) <= 1 && std::abs((p.g - 5) / 5 - row) <= 1) {
+        ++left;
+      } else {
+        ++other;
+      }
+    }
+  }
+  EXPECT_EQ(other, 0) << left << " left-half and " << right << " right-half pixels";
+  EXPECT_EQ(left, 160 * 240);
+  EXPECT_EQ(right, 160 * 240);
+  EXPECT_EQ(canvas.At(0, 0), (Rgb{5, 5, 128}));
+  EXPECT_EQ(canvas.At(159, 239), (Rgb{250, 250, 128}));
+  EXPECT_EQ(canvas.At(160, 0), translucent);
+  EXPECT_EQ(canvas.At(319, 239), translucent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Resolutions, PremultipliedFile,
+                         testing::Values("premultiplied_100x50_300dpi.tif", "premultiplied_100x50_96dpi.tif"));
+
+class GdiplusSession : public testing::Test {
+ protected:
+  void SetUp() override {
+    GdiplusStartupInput input;
+    ASSERT_EQ(GdiplusStartup(&token_, &input, nullptr), Ok);
+  }
+  void TearDown() override {
+    if (token_ != 0) GdiplusShutdown(token_);
+  }
+  ULONG_PTR token_ = 0;
+};
+
+// GDI+ gives 5-6-5 pixels as they are; a DIB read as 5-5-5 would turn mid grey 0x8410 into (8, 0, 132).
+TEST_F(GdiplusSession, FiveSixFivePixelsKeepTheirColours) {
+  constexpr int kWidth = 80;
+  constexpr int kHeight = 60;
+  std::vector<uint16_t> pixels(kWidth * kHeight);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      pixels[y * kWidth + x] = y < 30 ? (x < 40 ? 0xF800 : 0x07E0) : (x < 40 ? 0x001F : 0x8410);
+  GpBitmap* picture = nullptr;
+  ASSERT_EQ(GdipCreateBitmapFromScan0(kWidth, kHeight, kWidth * 2, PixelFormat16bppRGB565,
+                                      reinterpret_cast<BYTE*>(pixels.data()), &picture),
+            Ok);
+  PixelFormat format = 0;
+  GdipGetImagePixelFormat(picture, &format);
+  EXPECT_EQ(format, PixelFormat16bppRGB565);
+
+  Canvas canvas;
+  ASSERT_TRUE(canvas.ok());
+  DrawGdiplusBitmap(canvas.Begin(), picture);
+  canvas.End();
+  GdipDisposeImage(picture);
+
+  const Rgb expected[2][2] = {{{255, 0, 0}, {0, 255, 0}}, {{0, 0, 255}, {132, 130, 132}}};
+  int wrong = 0;
+  for (int y = 0; y < 240; ++y)
+    for (int x = 0; x < 320; ++x) wrong += !(canvas.At(x, y) == expected[y / 120][x / 160]);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(canvas.At(0, 0), expected[0][0]);
+  EXPECT_EQ(canvas.At(319, 0), expected[0][1]);
+  EXPECT_EQ(canvas.At(0, 239), expected[1][0]);
+  EXPECT_EQ(canvas.At(319, 239), expected[1][1]);
+}
+
+// 48-bit pixels take GDI+'s draw path. Recorded at 300 dpi, the picture still fills the panel, each
+// source pixel where the stretch puts it: eight regions of 25x25 source pixels, one colour each, with
+// samples 0 or 65535 only.
+TEST_F(GdiplusSession, ADrawnPictureFillsThePanelWhateverItsResolution) {
+  constexpr int kWidth = 100;
+  constexpr int kHeight = 50;
+  auto region_colour = [](int region) {
+    return Rgb{region & 1 ? 255 : 0, region & 2 ? 255 : 0, region & 4 ? 255 : 0};
+  };
+  std::vector<uint16_t> pixels(kWidth * kHeight * 3);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const Rgb colour = region_colour(y / 25 * 4 + x / 25);
+      uint16_t* pixel = &pixels[(y * kWidth + x) * 3];  // blue, green, red
+      pixel[0] = colour.b ? 65535 : 0;
+      pixel[1] = colour.g ? 65535 : 0;
+      pixel[2] = colour.r ? 65535 : 0;
+    }
+  }
+  GpBitmap* picture = nullptr;
+  ASSERT_EQ(GdipCreateBitmapFromScan0(kWidth, kHeight, kWidth * 6, PixelFormat48bppRGB,
+                                      reinterpret_cast<BYTE*>(pixels.data()), &picture),
+            Ok);
+  ASSERT_EQ(GdipBitmapSetResolution(picture, 300, 300), Ok);
+
+  Canvas canvas;
+  ASSERT_TRUE(canvas.ok());
+  DrawGdiplusBitmap(canvas.Begin(), picture);
+  canvas.End();
+  GdipDisposeImage(picture);
+
+  int right = 0;
+  for (int y = 0; y < 240; ++y)
+    for (int x = 0; x < 320; ++x) right += canvas.At(x, y) == region_colour(y / 120 * 4 + x / 80);
+  EXPECT_EQ(right, 320 * 240);
+  EXPECT_EQ(canvas.At(319, 239), (Rgb{255, 255, 255}));
+  EXPECT_EQ(canvas.At(80, 0), (Rgb{255, 0, 0}));
+  EXPECT_EQ(canvas.At(0, 120), (Rgb{0, 0, 255}));
+}
+
+}  // namespace
+}  // namespace vexlan
