@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian 12 machine (as root), only what is missing,
-# and unpacks Debian's Lua 5.1 sources into .deps/ for the Windows build of lua51.dll.
+# and unpacks Debian's Lua 5.1 sources into .deps/ for the Windows build of lua51.dll and the sanitizer
+# builds' checked Lua.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
