@@ -16,92 +16,62 @@ struct CallbackCall {
   uint32_t number;  // the page, or the mask this callback is given
 };
 
-// The calls one event makes in one client, read from its references when the plan is made.
+// The callbacks one event calls in one client, read from its references when the plan is made.
 struct CallPlan {
-  ClientEvent::Kind kind;
-  bool flag;  // added, or page active
-  int32_t tag_reference;
-  int32_t ordinal;
   int count = 0;
-  int next = 0;  // the first call not yet started
   CallbackCall calls[3];
 };
 
-CallPlan PlanCallbacks(const ClientEntry& entry, const ClientEvent& event) {
-  CallPlan plan;
-  plan.kind = event.kind;
-  plan.flag = event.flag;
-  plan.tag_reference = entry.references.tags[event.tag];
-  plan.ordinal = event.ordinal;
-  auto add = [&plan](int32_t reference, uint32_t number) {
-    if (reference != kNoReference) plan.calls[plan.count++] = CallbackCall{reference, number};
-  };
+inline void Add(CallPlan* plan, int32_t reference, uint32_t number) {
+  if (reference != kNoReference) plan->calls[plan->count++] = CallbackCall{reference, number};
+}
+
+inline void PlanCallbacks(const ClientEntry& entry, const ClientEvent& event, CallPlan* plan) {
+  plan->count = 0;
   switch (event.kind) {
     case ClientEvent::Kind::kDeviceChange:
-      add(entry.device_change_reference.load(std::memory_order_acquire), 0);
+      Add(plan, entry.device_change_reference.load(std::memory_order_acquire), 0);
       break;
     case ClientEvent::Kind::kPage:
-      add(entry.SlotReference(event.slot, kPageCallback), event.value);
+      Add(plan, entry.SlotReference(event.slot, kPageCallback), event.value);
       break;
     case ClientEvent::Kind::kSoftButton:
-      add(entry.SlotReference(event.slot, kSoftButtonCallback), event.value);
-      if (event.down != 0) add(entry.SlotReference(event.slot, kSoftButtonDownCallback), event.down);
-      if (event.up != 0) add(entry.SlotReference(event.slot, kSoftButtonUpCallback), event.up);
+      Add(plan, entry.SlotReference(event.slot, kSoftButtonCallback), event.value);
+      if (event.down != 0) Add(plan, entry.SlotReference(event.slot, kSoftButtonDownCallback), event.down);
+      if (event.up != 0) Add(plan, entry.SlotReference(event.slot, kSoftButtonUpCallback), event.up);
       break;
   }
-  return plan;
 }
 
 // ---- Running callbacks --------------------------------------------------------------------------------
 
-// The client's run_callbacks closure: makes the plan's calls from `next` on. It runs inside one protected
-// call, so that the pushes and any allocation of Lua's are protected too; its upvalue holds the plan of
-// the event being delivered (null otherwise, so that a script calling it finds nothing to do).
-int RunCallbacks(lua_State* state) {
-  auto* plan = *static_cast<CallPlan**>(lua_touserdata(state, lua_upvalueindex(1)));
-  if (plan == nullptr) return 0;
-  lua_settop(state, 0);
-  lua_rawgeti(state, LUA_REGISTRYINDEX, plan->tag_reference);
-  while (plan->next < plan->count) {
-    const CallbackCall& call = plan->calls[plan->next++];
-    lua_rawgeti(state, LUA_REGISTRYINDEX, call.reference);
-    lua_pushvalue(state, 1);
-    lua_pushnumber(state, plan->ordinal);
+// Makes the plan's calls, each in its own protected call, so that an error in one does not stop the next.
+// Only the calls allocate, and they are protected; the pushes before them allocate nothing and raise
+// nothing (registry reads, numbers, booleans). They go into room that Lua keeps for every C function
+// (LUA_MINSTACK slots): a state is entered only while it is parked in one, Listen or the resume of the
+// coroutine that called it, which have pushed nothing of their own there.
+void RunPlan(lua_State* state, const ClientEntry& entry, const ClientEvent& event, const CallPlan& plan) {
+  static_assert(1 + 4 <= LUA_MINSTACK, "the function and up to four arguments fit a C function's room");
+  const int32_t tag = entry.references.tags[event.tag];
+  for (int k = 0; k < plan.count; ++k) {
+    lua_rawgeti(state, LUA_REGISTRYINDEX, plan.calls[k].reference);
+    lua_rawgeti(state, LUA_REGISTRYINDEX, tag);
+    lua_pushnumber(state, event.ordinal);
     int arguments = 3;
-    switch (plan->kind) {
+    switch (event.kind) {
       case ClientEvent::Kind::kDeviceChange:
-        lua_pushboolean(state, plan->flag);
+        lua_pushboolean(state, event.flag);
         break;
       case ClientEvent::Kind::kPage:
-        lua_pushnumber(state, call.number);
-        lua_pushboolean(state, plan->flag);
+        lua_pushnumber(state, plan.calls[k].number);
+        lua_pushboolean(state, event.flag);
         arguments = 4;
         break;
       case ClientEvent::Kind::kSoftButton:
-        lua_pushnumber(state, call.number);
+        lua_pushnumber(state, plan.calls[k].number);
         break;
     }
-    lua_call(state, arguments, 0);
-  }
-  return 0;
-}
-
-// Makes the plan's calls in the caller's state. A callback that raises ends the protected call; the
-// calls after it are made in a new one. Nothing but the closure is pushed outside protection: the
-// state is parked in a C function (Listen, or the resume of the coroutine that called it), which Lua
-// gives room for that.
-void RunPlan(lua_State* state, const ClientEntry& entry, CallPlan& plan) {
-  void** running = entry.references.running_plan;
-  if (running == nullptr) return;
-  while (plan.next < plan.count) {
-    const int before = plan.next;
-    *running = &plan;
-    lua_rawgeti(state, LUA_REGISTRYINDEX, entry.references.run_callbacks);
-    const int status = lua_pcall(state, 0, 0, 0);
-    *running = nullptr;
-    if (status == 0) return;
-    lua_pop(state, 1);                  // the error value: the stack stays balanced
-    if (plan.next == before) return;  // failed before any callback started (out of memory): give up
+    if (lua_pcall(state, arguments, 0, 0) != 0) lua_pop(state, 1);  // the error value: the stack stays balanced
   }
 }
 
@@ -158,8 +128,9 @@ void DrainQueue(ClientEntry& entry, lua_State* state, int limit) {
       platform::FastMutexLock gate(entry.gate);
       if (!Pop(entry, &event)) break;
     }
-    CallPlan plan = PlanCallbacks(entry, event);  // the references as they are now
-    RunPlan(state, entry, plan);
+    CallPlan plan;
+    PlanCallbacks(entry, event, &plan);  // the references as they are now
+    RunPlan(state, entry, event, plan);
   }
   --entry.draining;
 }
@@ -223,11 +194,6 @@ void TakeBackWaiting(ClientEntry& entry) REQUIRES(entry.gate) {
 }  // namespace
 
 void MakeDeliveryReferences(lua_State* state, ClientReferences* references) {
-  auto** running = static_cast<void**>(lua_newuserdata(state, sizeof(void*)));
-  *running = nullptr;
-  lua_pushcclosure(state, RunCallbacks, 1);
-  references->run_callbacks = luaL_ref(state, LUA_REGISTRYINDEX);
-  references->running_plan = running;  // kept alive by the closure, which the registry holds
   for (int i = 0; i < 3; ++i) {
     lua_pushstring(state, kTagStrings[i]);
     references->tags[i] = luaL_ref(state, LUA_REGISTRYINDEX);
@@ -241,16 +207,17 @@ void DeliverToClients(const ClientEvent& event) {
   for (int i = 0; i < kMaxClients; ++i) {
     ClientEntry& entry = registry.entry(i);
     if (entry.state.load(std::memory_order_acquire) == nullptr) continue;
-    CallPlan plan = PlanCallbacks(entry, event);
+    CallPlan plan;
+    PlanCallbacks(entry, event, &plan);
     if (plan.count == 0) continue;
     // Lent: the script waits in Listen, and its state is ours for this client's calls alone.
     if (hold.MoveTo(entry)) {
       lua_State* state = entry.state.load(std::memory_order_acquire);  // fixed while the state is held
       if (Pending(entry) != 0) {
         DrainQueue(entry, state, Pending(entry));  // anything older first
-        plan = PlanCallbacks(entry, event);
+        PlanCallbacks(entry, event, &plan);
       }
-      RunPlan(state, entry, plan);
+      RunPlan(state, entry, event, plan);
       visited |= BitOf(entry);
       continue;
     }

@@ -5,7 +5,7 @@
 // time, and gives each back as soon as its callbacks have run, so that no script waits on another
 // script's callback. An event for a state that is not lent waits, in order, in the client's bounded
 // queue (the oldest dropped on overflow) until the state is next entered. No lock is held while Lua
-// code runs, and every Lua call made on a notifying thread runs inside a protected call.
+// code runs, and nothing that can raise a Lua error runs on a notifying thread outside a protected call.
 #pragma once
 
 #include <cstdint>

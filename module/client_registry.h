@@ -47,8 +47,6 @@ enum StateOwner : uint8_t {
 // thread before the entry is taken, so that no Lua allocation happens under the registry's lock.
 struct ClientReferences {
   int32_t anchor = kNoReference;         // the client userdata, kept alive until the state closes
-  int32_t run_callbacks = kNoReference;  // the C function that runs one event's callbacks, protected
-  void** running_plan = nullptr;         // where run_callbacks finds the calls to make; null between events
   int32_t tags[3] = {kNoReference, kNoReference, kNoReference};  // "SFIP", "X52P", "UNKN": no hashing per call
 };
 
