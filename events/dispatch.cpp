@@ -226,8 +226,7 @@ void DeliverToClients(const ClientEvent& event) {
       if (entry.owner.load(std::memory_order_seq_cst) == kClosed) continue;
       Push(entry, event);
     }
-    // Lent since the look above: deliver what waits now rather than at the script's next Listen.
-    visited |= BitOf(entry);
+    visited |= BitOf(entry);  // lent since the look above: what waits is delivered below
   }
   hold.Release();
   for (uint32_t rest = visited; rest != 0; rest &= rest - 1) DeliverLeftovers(registry.entry(__builtin_ctz(rest)));
@@ -248,6 +247,7 @@ bool ParkForListen(ClientEntry& entry, lua_State* state) {
   if (!nested && Pending(entry) != 0 && TakeLent(entry)) {
     DrainQueue(entry, state, Pending(entry));
     g_lent_states.fetch_or(BitOf(entry), std::memory_order_seq_cst);
+    WakeWaiter(entry);  // a close on another thread may be waiting for the state
   }
   return true;
 }
