@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstddef>
 
-#include "module/lua_api.h"
+#include "platform/lua_api.h"
 
 namespace vexlan::bench {
 

@@ -32,13 +32,13 @@ class TenListeningClients {
       empty_.push_back(luaL_ref(state, LUA_REGISTRYINDEX));
       states_.push_back(state);
       // As while each script waits in Listen: the notifying thread may enter at once.
-      ParkForListen(*ClientRegistry::Instance().FindClient(state), state);
+      ParkForListen(*ClientTable::Instance().FindClient(state), state);
     }
     slot_ = DeviceManager::Instance().table().PresentSlotOfHandle(sim::HandleOf(2)).slot;
   }
   ~TenListeningClients() {
     for (lua_State* state : states_) {
-      ReturnFromListen(*ClientRegistry::Instance().FindClient(state));
+      ReturnFromListen(*ClientTable::Instance().FindClient(state));
       lua_close(state);
     }
   }

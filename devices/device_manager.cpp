@@ -1,7 +1,6 @@
 #include "devices/device_manager.h"
 
 #include "devices/hardware_identity.h"
-#include "events/event_handlers.h"
 
 namespace vexlan {
 namespace {
@@ -21,7 +20,7 @@ void DeviceManager::SetIdentitySource(IdentitySource* source) {
   if (open_count_.load() <= 0) identity_source_ = source != nullptr ? source : &PlatformIdentitySource();
 }
 
-bool DeviceManager::Open() {
+bool DeviceManager::Open(const DeviceHandlers& handlers) {
   platform::MutexLock lock(open_count_lock_);
   const int32_t count = open_count_.load(std::memory_order_relaxed);
   if (count > 0) {
@@ -41,8 +40,8 @@ bool DeviceManager::Open() {
     StopIdentitySource();
     return false;
   }
-  binding.Enumerate(&EnumerationHandler, nullptr);
-  binding.RegisterDeviceCallback(&DeviceChangeHandler, nullptr);
+  binding.Enumerate(handlers.enumerate, nullptr);
+  binding.RegisterDeviceCallback(handlers.device_change, nullptr);
   open_count_.store(1, std::memory_order_release);
   return true;
 }

@@ -17,12 +17,20 @@ namespace vexlan {
 
 inline constexpr char16_t kPluginName[] = u"LuaVexlanLib";
 
+// What the first open hands DirectOutput: the handler that records each enumerated device, and the one
+// that handles arrivals and removals from then on.
+struct DeviceHandlers {
+  EnumerateHandlerFn enumerate;
+  DeviceChangeHandlerFn device_change;
+};
+
 class DeviceManager {
  public:
   static DeviceManager& Instance();
 
-  // True when this open counted (the count went up); only such an open may be closed.
-  bool Open() EXCLUDES(open_count_lock_);
+  // True when this open counted (the count went up); only such an open may be closed. A first open gives
+  // DirectOutput `handlers`; later opens ignore them.
+  bool Open(const DeviceHandlers& handlers) EXCLUDES(open_count_lock_);
   void Close() EXCLUDES(open_count_lock_);
 
   // Read without a lock by every Lua function: 0 or less means not open.

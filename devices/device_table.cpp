@@ -41,8 +41,8 @@ int32_t DeviceTable::FindSlotByHandleLocked(void* handle) const {
 int32_t DeviceTable::FindAbsentSlotByIdentityLocked(const Guid& type, const HardwareIdentity& identity) const {
   for (int32_t i = 0; i < count_; ++i) {
     const DeviceSlot& slot = slots_[i];
-    if (slot.present == 0 && SameGuid(slot.type, type) && std::strcmp(slot.instance_id, identity.instance_id) == 0 &&
-        std::strcmp(slot.serial, identity.serial) == 0) {
+    if (slot.present == 0 && SameGuid(slot.type, type) && std::strcmp(slot.identity.instance_id, identity.instance_id) == 0 &&
+        std::strcmp(slot.identity.serial, identity.serial) == 0) {
       return i;
     }
   }
@@ -69,19 +69,19 @@ SlotName DeviceTable::PresentSlotOfHandle(void* handle) const {
   platform::FastMutexLock lock(mutex_);
   const int32_t slot = FindSlotByHandleLocked(handle);
   if (slot < 0 || slots_[slot].present == 0) return SlotName{};
-  return SlotName{slot, TagStringOfType(slots_[slot].type), OrdinalOfSlotLocked(slot)};
+  return SlotName{slot, TagFromTypeGuid(slots_[slot].type), OrdinalOfSlotLocked(slot)};
 }
 
 SlotName DeviceTable::NameOfSlot(int32_t slot) const {
   platform::FastMutexLock lock(mutex_);
   if (slot < 0 || slot >= count_) return SlotName{};
-  return SlotName{slot, TagStringOfType(slots_[slot].type), OrdinalOfSlotLocked(slot)};
+  return SlotName{slot, TagFromTypeGuid(slots_[slot].type), OrdinalOfSlotLocked(slot)};
 }
 
 uint32_t DeviceTable::ExchangeButtonState(int32_t slot, uint32_t mask, SlotName* name) {
   platform::FastMutexLock lock(mutex_);
   if (slot < 0 || slot >= count_) return 0;
-  if (name != nullptr) *name = SlotName{slot, TagStringOfType(slots_[slot].type), OrdinalOfSlotLocked(slot)};
+  if (name != nullptr) *name = SlotName{slot, TagFromTypeGuid(slots_[slot].type), OrdinalOfSlotLocked(slot)};
   const uint32_t old = slots_[slot].last_buttons;
   slots_[slot].last_buttons = mask;
   return old;
@@ -127,9 +127,7 @@ int32_t DeviceTable::CommitArrival(void* handle, bool match_identity, const Guid
   s.present = 1;
   s.type = type;
   s.instance = instance;
-  std::memcpy(s.instance_id, identity.instance_id, sizeof s.instance_id);
-  std::memcpy(s.product, identity.product, sizeof s.product);
-  std::memcpy(s.serial, identity.serial, sizeof s.serial);
+  s.identity = identity;
   return slot;
 }
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "directoutput/directoutput_api.h"
-#include "module/addressing.h"
+#include "devices/device_type.h"
 #include "platform/mutex.h"
 
 namespace vexlan {
@@ -29,15 +29,13 @@ struct DeviceSlot {
   Guid instance;
   uint8_t present;
   uint32_t last_buttons;  // written only by the soft-button fan-out; survives removal
-  char product[32];
-  char instance_id[64];
-  char serial[32];
+  HardwareIdentity identity;
 };
 
 // What the event fan-out needs to name a slot to Lua.
 struct SlotName {
   int32_t slot = -1;
-  const char* tag = nullptr;
+  DeviceTypeTag tag = DeviceTypeTag::kUnkn;
   int32_t ordinal = -1;
 };
 

@@ -1,13 +1,9 @@
 #include "events/dispatch.h"
 
-#include <string_view>
-
-#include "module/lua_api.h"
+#include "platform/lua_api.h"
 
 namespace vexlan {
 namespace {
-
-const char* const kTagStrings[3] = {"SFIP", "X52P", "UNKN"};
 
 // ---- Which callbacks an event calls -----------------------------------------------------------------
 
@@ -52,7 +48,7 @@ inline void PlanCallbacks(const ClientEntry& entry, const ClientEvent& event, Ca
 // coroutine that called it, which have pushed nothing of their own there.
 void RunPlan(lua_State* state, const ClientEntry& entry, const ClientEvent& event, const CallPlan& plan) {
   static_assert(1 + 4 <= LUA_MINSTACK, "the function and up to four arguments fit a C function's room");
-  const int32_t tag = entry.references.tags[event.tag];
+  const int32_t tag = entry.tags.of[TagIndex(event.tag)];
   for (int k = 0; k < plan.count; ++k) {
     lua_rawgeti(state, LUA_REGISTRYINDEX, plan.calls[k].reference);
     lua_rawgeti(state, LUA_REGISTRYINDEX, tag);
@@ -193,19 +189,36 @@ void TakeBackWaiting(ClientEntry& entry) REQUIRES(entry.gate) {
 
 }  // namespace
 
-void MakeDeliveryReferences(lua_State* state, ClientReferences* references) {
-  for (int i = 0; i < 3; ++i) {
-    lua_pushstring(state, kTagStrings[i]);
-    references->tags[i] = luaL_ref(state, LUA_REGISTRYINDEX);
+TagReferences MakeTagReferences(lua_State* state) {
+  TagReferences tags;
+  for (DeviceTypeTag tag : kDeviceTypeTags) {
+    lua_pushstring(state, TagString(tag));
+    tags.of[TagIndex(tag)] = luaL_ref(state, LUA_REGISTRYINDEX);
   }
+  return tags;
+}
+
+ClientTable& ClientTable::Instance() {
+  static ClientTable* instance = new ClientTable();  // never destroyed: notifiers may read it at exit
+  return *instance;
+}
+
+ClientTable::ClientTable() {
+  for (int i = 0; i < kMaxClients; ++i) entries_[i].index = i;
+}
+
+ClientEntry* ClientTable::FindClient(lua_State* state) {
+  for (ClientEntry& entry : entries_)
+    if (entry.state.load(std::memory_order_acquire) == state) return &entry;
+  return nullptr;
 }
 
 void DeliverToClients(const ClientEvent& event) {
-  ClientRegistry& registry = ClientRegistry::Instance();
+  ClientTable& table = ClientTable::Instance();
   NotifierHold hold;
   uint32_t visited = 0;
   for (int i = 0; i < kMaxClients; ++i) {
-    ClientEntry& entry = registry.entry(i);
+    ClientEntry& entry = table.entry(i);
     if (entry.state.load(std::memory_order_acquire) == nullptr) continue;
     CallPlan plan;
     PlanCallbacks(entry, event, &plan);
@@ -229,7 +242,7 @@ void DeliverToClients(const ClientEvent& event) {
     visited |= BitOf(entry);  // lent since the look above: what waits is delivered below
   }
   hold.Release();
-  for (uint32_t rest = visited; rest != 0; rest &= rest - 1) DeliverLeftovers(registry.entry(__builtin_ctz(rest)));
+  for (uint32_t rest = visited; rest != 0; rest &= rest - 1) DeliverLeftovers(table.entry(__builtin_ctz(rest)));
 }
 
 bool ParkForListen(ClientEntry& entry, lua_State* state) {
@@ -260,14 +273,21 @@ void ReturnFromListen(ClientEntry& entry) {
   entry.owner.store(kOwnedByScript, std::memory_order_seq_cst);
 }
 
-void OpenGate(ClientEntry& entry) {
-  platform::FastMutexLock gate(entry.gate);
-  entry.queue_head = 0;
-  entry.queue_size = 0;
-  entry.pending.store(0);
-  entry.dropped_events = 0;
-  entry.draining = 0;
-  entry.owner.store(kOwnedByScript, std::memory_order_seq_cst);
+void OpenEntry(ClientEntry& entry, lua_State* state, const TagReferences& tags) {
+  entry.device_change_reference.store(kNoReference, std::memory_order_relaxed);
+  for (auto& slot : entry.slot_references)
+    for (auto& reference : slot) reference.store(kNoReference, std::memory_order_relaxed);
+  entry.tags = tags;
+  {
+    platform::FastMutexLock gate(entry.gate);
+    entry.queue_head = 0;
+    entry.queue_size = 0;
+    entry.pending.store(0);
+    entry.dropped_events = 0;
+    entry.draining = 0;
+    entry.owner.store(kOwnedByScript, std::memory_order_seq_cst);
+  }
+  entry.state.store(state, std::memory_order_release);  // publishes all of the above
 }
 
 void CloseGate(ClientEntry& entry) {
@@ -284,12 +304,6 @@ bool IsParked(ClientEntry& entry) { return (g_lent_states.load(std::memory_order
 uint64_t DroppedEvents(ClientEntry& entry) {
   platform::FastMutexLock gate(entry.gate);
   return entry.dropped_events;
-}
-
-uint8_t TagIndex(const char* tag) {
-  for (uint8_t i = 0; i < 3; ++i)
-    if (tag == kTagStrings[i] || std::string_view(tag) == kTagStrings[i]) return i;
-  return 2;
 }
 
 }  // namespace vexlan

@@ -10,13 +10,13 @@
 
 #include <cstdint>
 
-#include "module/client_registry.h"
+#include "events/client_table.h"
 
 namespace vexlan {
 
-// Makes, in `state`, the references its entry needs for delivery. Runs on the script's thread with no
-// lock held; raises a Lua error when memory runs out.
-void MakeDeliveryReferences(lua_State* state, ClientReferences* references);
+// Makes, in `state`, the references of the tag strings. Runs on the script's thread with no lock held;
+// raises a Lua error when memory runs out.
+TagReferences MakeTagReferences(lua_State* state);
 
 // Hands `event` to every client, in entry order, that holds a callback it would call: run at once in a
 // lent state, queued for any other.
@@ -30,14 +30,14 @@ void DeliverToClients(const ClientEvent& event);
 bool ParkForListen(ClientEntry& entry, lua_State* state);
 void ReturnFromListen(ClientEntry& entry);
 
-// Entry lifecycle: open when handed out; closed before its references go, after any running callback.
-void OpenGate(ClientEntry& entry);
+// Entry lifecycle. OpenEntry hands a free entry to `state` with every callback reference reset, its gate
+// open, and the state published last. CloseGate shuts the gate, after any callback running in the state,
+// before the entry is freed.
+void OpenEntry(ClientEntry& entry, lua_State* state, const TagReferences& tags);
 void CloseGate(ClientEntry& entry);
 
 uint64_t DroppedEvents(ClientEntry& entry);
 // True while the client's script waits in Listen and no notifier is inside its state.
 bool IsParked(ClientEntry& entry);
-// The index of a tag string in a ClientEvent.
-uint8_t TagIndex(const char* tag);
 
 }  // namespace vexlan

@@ -33,14 +33,14 @@ void SoftButtonHandler(void* device, uint32_t buttons, void* /*context*/) {
 void FanOutDeviceChange(int32_t slot, bool added) {
   const SlotName name = Table().NameOfSlot(slot);
   if (name.slot < 0) return;
-  const ClientEvent event{ClientEvent::Kind::kDeviceChange, added, slot, TagIndex(name.tag), name.ordinal, 0, 0, 0};
+  const ClientEvent event{ClientEvent::Kind::kDeviceChange, added, slot, name.tag, name.ordinal, 0, 0, 0};
   DeliverToClients(event);
 }
 
 void FanOutPageEvent(int32_t slot, uint32_t page, bool active) {
   const SlotName name = Table().NameOfSlot(slot);
   if (name.slot < 0) return;
-  const ClientEvent event{ClientEvent::Kind::kPage, active, slot, TagIndex(name.tag), name.ordinal, page, 0, 0};
+  const ClientEvent event{ClientEvent::Kind::kPage, active, slot, name.tag, name.ordinal, page, 0, 0};
   DeliverToClients(event);
 }
 
@@ -52,7 +52,7 @@ void FanOutSoftButtonEvent(int32_t slot, uint32_t buttons) {
   const uint32_t down = buttons & ~old;
   const uint32_t up = old & ~buttons;
   const ClientEvent event{
-      ClientEvent::Kind::kSoftButton, false, slot, TagIndex(name.tag), name.ordinal, buttons, down, up};
+      ClientEvent::Kind::kSoftButton, false, slot, name.tag, name.ordinal, buttons, down, up};
   DeliverToClients(event);
 }
 

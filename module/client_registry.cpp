@@ -1,7 +1,7 @@
 #include "module/client_registry.h"
 
 #include "events/dispatch.h"
-#include "module/lua_api.h"
+#include "platform/lua_api.h"
 
 namespace vexlan {
 
@@ -10,20 +10,14 @@ ClientRegistry& ClientRegistry::Instance() {
   return *instance;
 }
 
-ClientRegistry::ClientRegistry() {
-  for (int i = 0; i < kMaxClients; ++i) entries_[i].index = i;
-}
-
-ClientEntry* ClientRegistry::RegisterClient(lua_State* state, const ClientReferences& references) {
+ClientEntry* ClientRegistry::RegisterClient(lua_State* state, int32_t anchor, const TagReferences& tags) {
   platform::MutexLock lock(lock_);
-  for (ClientEntry& entry : entries_) {
+  ClientTable& table = ClientTable::Instance();
+  for (int i = 0; i < kMaxClients; ++i) {
+    ClientEntry& entry = table.entry(i);
     if (entry.state.load(std::memory_order_acquire) != nullptr) continue;
-    entry.device_change_reference.store(kNoReference, std::memory_order_relaxed);
-    for (auto& slot : entry.slot_references)
-      for (auto& reference : slot) reference.store(kNoReference, std::memory_order_relaxed);
-    entry.references = references;
-    OpenGate(entry);
-    entry.state.store(state, std::memory_order_release);  // publishes the reset references
+    OpenEntry(entry, state, tags);
+    anchors_[i] = anchor;
     ++client_count_;
     return &entry;
   }
@@ -31,23 +25,16 @@ ClientEntry* ClientRegistry::RegisterClient(lua_State* state, const ClientRefere
 }
 
 void ClientRegistry::UnregisterClient(lua_State* state, ClientEntry* entry) {
-  // First out of the fan-out, then the entry is free; the anchor goes with no lock held, since
-  // releasing a reference may allocate and so raise.
+  // Out of the fan-out first (this may wait for a callback running in the state), with no lock held.
   CloseGate(*entry);
   int32_t anchor;
   {
     platform::MutexLock lock(lock_);
-    anchor = entry->references.anchor;
-    entry->state.store(nullptr, std::memory_order_release);
+    entry->state.store(nullptr, std::memory_order_release);  // free again
+    anchor = anchors_[entry->index];
     --client_count_;
   }
   luaL_unref(state, LUA_REGISTRYINDEX, anchor);
-}
-
-ClientEntry* ClientRegistry::FindClient(lua_State* state) {
-  for (ClientEntry& entry : entries_)
-    if (entry.state.load(std::memory_order_acquire) == state) return &entry;
-  return nullptr;
 }
 
 int32_t ClientRegistry::client_count() const {

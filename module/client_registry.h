@@ -1,79 +1,16 @@
-// The per-Lua-state client records: each state that opened the module owns one ClientEntry holding its
-// callback references and the gate that keeps its state to one thread at a time.
+// The per-Lua-state client records: each state that opened the module takes one entry of the client
+// table (events/), which holds its callback references and its gate, and keeps its client userdata
+// alive through an anchor reference until the state closes.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
-#include "devices/device_table.h"
+#include "events/client_table.h"
 #include "platform/mutex.h"
 
 struct lua_State;
 
 namespace vexlan {
-
-inline constexpr int kMaxClients = 10;
-inline constexpr int kEventQueueCapacity = 1024;
-inline constexpr int32_t kNoReference = -1;  // LUA_REFNIL
-
-enum SlotCallback {
-  kPageCallback = 0,
-  kSoftButtonCallback = 1,
-  kSoftButtonDownCallback = 2,
-  kSoftButtonUpCallback = 3
-};
-
-// Everything one callback needs, copied on the notifying thread, so that it can wait in a queue.
-struct ClientEvent {
-  enum class Kind : uint8_t { kDeviceChange, kPage, kSoftButton };
-  Kind kind;
-  bool flag;  // added, or page active
-  int32_t slot;
-  uint8_t tag;  // 0 "SFIP", 1 "X52P", 2 "UNKN"
-  int32_t ordinal;
-  uint32_t value;  // page number, or the new button mask
-  uint32_t down;
-  uint32_t up;
-};
-
-// Who may run Lua code in the client's state right now.
-enum StateOwner : uint8_t {
-  kOwnedByScript,  // the state's own thread (the default: it is running the script)
-  kLent,           // the script waits in Listen: notifiers may enter while the state's lent bit is set
-  kClosed,         // the entry is free or its state is closing: nothing enters or queues
-};
-
-// Registry references a client's state needs for delivering events. They are made on the script's
-// thread before the entry is taken, so that no Lua allocation happens under the registry's lock.
-struct ClientReferences {
-  int32_t anchor = kNoReference;         // the client userdata, kept alive until the state closes
-  int32_t tags[3] = {kNoReference, kNoReference, kNoReference};  // "SFIP", "X52P", "UNKN": no hashing per call
-};
-
-struct ClientEntry {
-  int index = 0;                           // position in the registry: this entry's bit among the lent states
-  std::atomic<lua_State*> state{nullptr};  // null: the entry is free
-  ClientReferences references;             // set before `state` is published
-  std::atomic<int32_t> device_change_reference{kNoReference};
-  std::atomic<int32_t> slot_references[kMaxDevices][4];
-
-  // The gate. Which thread may enter a lent state is decided by the lent bits (events/); `gate` guards
-  // only the queue and waiting. Nothing of it is held while Lua code runs.
-  std::atomic<uint8_t> owner{kClosed};
-  std::atomic<int> pending{0};  // events in the queue
-  std::atomic<int> waiters{0};  // threads waiting for a notifier to give the state back
-  int draining = 0;             // queued events being delivered on the script's thread (only its owner touches it)
-  platform::FastMutex gate;
-  platform::FastCondition state_given_back;
-  int queue_head GUARDED_BY(gate) = 0;
-  int queue_size GUARDED_BY(gate) = 0;
-  uint64_t dropped_events GUARDED_BY(gate) = 0;
-  ClientEvent queue[kEventQueueCapacity] GUARDED_BY(gate);
-
-  int32_t SlotReference(int32_t slot, SlotCallback which) const {
-    return slot_references[slot][which].load(std::memory_order_acquire);
-  }
-};
 
 class ClientRegistry {
  public:
@@ -81,20 +18,17 @@ class ClientRegistry {
 
   // Takes the first free entry for `state`, callback references reset; null when all 10 are in use.
   // Makes no Lua call.
-  ClientEntry* RegisterClient(lua_State* state, const ClientReferences& references) EXCLUDES(lock_);
+  ClientEntry* RegisterClient(lua_State* state, int32_t anchor, const TagReferences& tags) EXCLUDES(lock_);
   // Gives `entry` back: no event reaches its state afterwards. Then releases the anchor reference, with
-  // the lock given back.
+  // the lock given back, since releasing a reference may allocate and so raise.
   void UnregisterClient(lua_State* state, ClientEntry* entry) EXCLUDES(lock_);
-  // The first entry, in entry order, whose state is exactly `state` (a coroutine finds nothing).
-  ClientEntry* FindClient(lua_State* state);
-  ClientEntry& entry(int index) { return entries_[index]; }
-  int32_t client_count() const;
+  int32_t client_count() const EXCLUDES(lock_);
 
  private:
-  ClientRegistry();
+  ClientRegistry() = default;
 
   mutable platform::Mutex lock_;
-  ClientEntry entries_[kMaxClients];
+  int32_t anchors_[kMaxClients] GUARDED_BY(lock_) = {};
   int32_t client_count_ GUARDED_BY(lock_) = 0;
 };
 

@@ -1,7 +1,7 @@
 #include "module/device_call.h"
 
 #include "devices/device_manager.h"
-#include "module/addressing.h"
+#include "module/conversions.h"
 
 namespace vexlan {
 

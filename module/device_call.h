@@ -6,7 +6,7 @@
 #include <initializer_list>
 
 #include "directoutput/directoutput_api.h"
-#include "module/lua_api.h"
+#include "platform/lua_api.h"
 
 namespace vexlan {
 

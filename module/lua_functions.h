@@ -1,18 +1,18 @@
 // The module's Lua functions, one per name in the `vexlan` table.
 #pragma once
 
-#include "module/lua_api.h"
+#include "platform/lua_api.h"
 
 namespace vexlan {
 
-// Queries (module/).
+// Queries (vexlan.cpp).
 int GetVersion(lua_State* state);
 int Listen(lua_State* state);
 int GetNumDevices(lua_State* state);
 int Initialize(lua_State* state);
 int Release(lua_State* state);
 
-// Output (output/).
+// Output (output_functions.cpp), over the image operations of output/.
 int AddPage(lua_State* state);
 int RemovePage(lua_State* state);
 int SetLed(lua_State* state);
@@ -21,7 +21,7 @@ int SetImage(lua_State* state);
 int SetString(lua_State* state);
 int SetProfile(lua_State* state);
 
-// Callback registration (events/).
+// Callback registration (register_functions.cpp), over the fan-out of events/.
 int RegisterDeviceChangeCallback(lua_State* state);
 int RegisterPageCallback(lua_State* state);
 int RegisterSoftButtonCallback(lua_State* state);

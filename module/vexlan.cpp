@@ -4,7 +4,8 @@
 
 #include "devices/device_manager.h"
 #include "events/dispatch.h"
-#include "module/addressing.h"
+#include "events/event_handlers.h"
+#include "module/conversions.h"
 #include "module/client_registry.h"
 #include "module/device_call.h"
 #include "module/lua_functions.h"
@@ -81,6 +82,7 @@ struct LoadTimeSetup {
   LoadTimeSetup() {
     ImageDecoderSetUp();
     DeviceManager::Instance();
+    ClientTable::Instance();
     ClientRegistry::Instance();
   }
 } load_time_setup;
@@ -97,7 +99,7 @@ int GetVersion(lua_State* state) {
 }
 
 int Listen(lua_State* state) {
-  ClientEntry* client = ClientRegistry::Instance().FindClient(OpeningState(state));
+  ClientEntry* client = ClientTable::Instance().FindClient(OpeningState(state));
   const bool parked = client != nullptr && ParkForListen(*client, client->state.load(std::memory_order_acquire));
   std::fgetc(stdin);
   if (parked) ReturnFromListen(*client);
@@ -153,12 +155,11 @@ extern "C" VEXLAN_EXPORT int luaopen_vexlan(lua_State* state) {
   *client = ClientHandle{nullptr, false, false};
   lua_pushvalue(state, -2);
   lua_setmetatable(state, -2);
-  client->counted_open = DeviceManager::Instance().Open();
-  ClientReferences references;
-  references.anchor = luaL_ref(state, LUA_REGISTRYINDEX);
+  client->counted_open = DeviceManager::Instance().Open(DeviceHandlers{&EnumerationHandler, &DeviceChangeHandler});
+  const int32_t anchor = luaL_ref(state, LUA_REGISTRYINDEX);
   luaL_register(state, "vexlan", kFunctions);
   RecordOpeningState(state);
-  MakeDeliveryReferences(state, &references);
-  client->entry = ClientRegistry::Instance().RegisterClient(state, references);
+  const TagReferences tags = MakeTagReferences(state);
+  client->entry = ClientRegistry::Instance().RegisterClient(state, anchor, tags);
   return 0;
 }

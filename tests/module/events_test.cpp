@@ -65,7 +65,7 @@ TEST_F(Events, WhileListeningCallbacksRunOnTheNotifyingThreadAndListenWaitsForTh
     state.Run("vexlan.Listen()");
     listen_returned = true;
   });
-  ClientEntry& client = *ClientRegistry::Instance().FindClient(state.get());
+  ClientEntry& client = *ClientTable::Instance().FindClient(state.get());
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (!IsParked(client) && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   ASSERT_TRUE(IsParked(client));
@@ -89,7 +89,7 @@ TEST_F(Events, ACallbackMayCallListen) {
                       "vexlan.Listen(); inner = true end)"),
             "");
   std::thread script([&] { state.Run("vexlan.Listen()"); });
-  ClientEntry& client = *ClientRegistry::Instance().FindClient(state.get());
+  ClientEntry& client = *ClientTable::Instance().FindClient(state.get());
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (!IsParked(client) && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   sim::Buttons(kFip, 1);  // the callback's Listen waits on the notifying thread
@@ -113,7 +113,7 @@ TEST_F(Events, WhileBusyEventsWaitInOrderAndTheOldestGoOnOverflow) {
   EXPECT_EQ(state.Number("seen[1]"), 1100 - kEventQueueCapacity);
   EXPECT_EQ(state.Number("seen[#seen]"), 1099);
   EXPECT_EQ(state.Count("(function() for i = 2, #seen do assert(seen[i] == seen[i-1] + 1) end end)()"), 0);
-  EXPECT_EQ(DroppedEvents(*ClientRegistry::Instance().FindClient(state.get())), 1100u - kEventQueueCapacity);
+  EXPECT_EQ(DroppedEvents(*ClientTable::Instance().FindClient(state.get())), 1100u - kEventQueueCapacity);
 }
 
 TEST_F(Events, ManyFailingCallbacksLeaveTheStackWhereItWas) {
@@ -122,7 +122,7 @@ TEST_F(Events, ManyFailingCallbacksLeaveTheStackWhereItWas) {
   lua_State* L = state.get();
   lua_pushinteger(L, 7);  // something of the script's own on the stack
   const int depth = lua_gettop(L);
-  ClientEntry& client = *ClientRegistry::Instance().FindClient(L);
+  ClientEntry& client = *ClientTable::Instance().FindClient(L);
   // This thread plays the notifying thread while the state is parked, as in Listen.
   ParkForListen(client, L);
   const int32_t slot = DeviceManager::Instance().table().PresentSlotOfHandle(sim::HandleOf(kFip)).slot;
@@ -202,7 +202,7 @@ TEST_F(Events, TheDeviceTableIsReadConsistentlyWhileDevicesComeAndGo) {
     const int32_t present = table.CountPresent(&fip);
     EXPECT_TRUE(present == 0 || present == 1);
     const SlotName name = table.PresentSlotOfHandle(sim::HandleOf(kX52));
-    EXPECT_STREQ(name.tag, "X52P");
+    EXPECT_STREQ(TagString(name.tag), "X52P");
     ++reads;
   }
   plugging.join();
@@ -239,9 +239,9 @@ TEST_P(NoScriptWaitsOnAnother, ListenReturnsWhileAnotherStatesCallbackRuns) {
     b->Run("vexlan.Listen()");
     b_returned = true;
   });
-  ClientRegistry& registry = ClientRegistry::Instance();
+  ClientTable& clients = ClientTable::Instance();
   auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!(IsParked(*registry.FindClient(a->get())) && IsParked(*registry.FindClient(b->get()))) &&
+  while (!(IsParked(*clients.FindClient(a->get())) && IsParked(*clients.FindClient(b->get()))) &&
          std::chrono::steady_clock::now() < deadline)
     std::this_thread::yield();
   sim::Buttons(kFip, 1);

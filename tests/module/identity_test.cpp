@@ -65,8 +65,8 @@ TEST_F(Identity, AUnitBackUnderANewHandleFindsItsOwnSlotAmongAbsentOnes) {
   const int second = sim::Plug("SFIP");
   Deliver(state);
   DeviceTable& table = DeviceManager::Instance().table();
-  EXPECT_STREQ(table.Snapshot(2).instance_id, ("hid\\vid_06a3&pid_a2ae\\" + Hex(0x5EED0000u + second)).c_str());
-  EXPECT_STREQ(table.Snapshot(2).product, "Flight Panel");
+  EXPECT_STREQ(table.Snapshot(2).identity.instance_id, ("hid\\vid_06a3&pid_a2ae\\" + Hex(0x5EED0000u + second)).c_str());
+  EXPECT_STREQ(table.Snapshot(2).identity.product, "Flight Panel");
   sim::Unplug(kFip);
   sim::Unplug(second);
   Deliver(state);

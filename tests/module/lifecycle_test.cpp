@@ -132,7 +132,7 @@ long RunClientLife(long fail_at) {
   sim::Buttons(2, 2);
   sim::Flush();
   run("vexlan.Listen()");  // delivers what waited, on this thread
-  if (ClientEntry* client = ClientRegistry::Instance().FindClient(state)) {
+  if (ClientEntry* client = ClientTable::Instance().FindClient(state)) {
     ParkForListen(*client, state);  // as in Listen: the simulator's thread delivers
     sim::Buttons(2, 3);
     sim::Unplug(1);

@@ -53,13 +53,13 @@ TEST_F(Opening, AnEleventhStateLoadsButGetsNoClientEntry) {
 TEST_F(Opening, OpeningTwiceInOneStateTakesTwoEntriesAndClosingBalancesBoth) {
   {
     LuaState state;
-    ClientEntry* first = ClientRegistry::Instance().FindClient(state.get());
+    ClientEntry* first = ClientTable::Instance().FindClient(state.get());
     ASSERT_NE(first, nullptr);
     lua_pushcfunction(state.get(), luaopen_vexlan);
     lua_call(state.get(), 0, 0);
     EXPECT_EQ(DeviceManager::Instance().open_count(), 2);
     EXPECT_EQ(ClientRegistry::Instance().client_count(), 2);
-    EXPECT_EQ(ClientRegistry::Instance().FindClient(state.get()), first);
+    EXPECT_EQ(ClientTable::Instance().FindClient(state.get()), first);
   }
   EXPECT_EQ(DeviceManager::Instance().open_count(), 0);
   EXPECT_EQ(ClientRegistry::Instance().client_count(), 0);
@@ -77,7 +77,7 @@ TEST_F(Opening, AfterTheLastCloseANewStateSeesAClearedRenumberedTable) {
   }
   LuaState fresh;
   EXPECT_EQ(DeviceManager::Instance().table().count(), 2) << "rebuilt from the new enumeration alone";
-  EXPECT_STREQ(DeviceManager::Instance().table().NameOfSlot(0).tag, "SFIP");
+  EXPECT_STREQ(TagString(DeviceManager::Instance().table().NameOfSlot(0).tag), "SFIP");
   EXPECT_EQ(fresh.Count("vexlan.AddPage('X52P', 1, 1, false)"), 0);
   EXPECT_EQ(fresh.Number("vexlan.AddPage('SFIP', 2, 2, false)"), 0);
 }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "module/lua_api.h"
+#include "platform/lua_api.h"
 
 extern "C" int luaopen_vexlan(lua_State* state);
 

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "module/lua_api.h"
+#include "platform/lua_api.h"
 
 namespace vexlan::test {
 

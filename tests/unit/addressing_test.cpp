@@ -1,11 +1,12 @@
-#include "module/addressing.h"
+#include "devices/device_type.h"
+#include "module/conversions.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "events/register_functions.h"
+#include "events/trio_registration.h"
 
 namespace vexlan {
 namespace {

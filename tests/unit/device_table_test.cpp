@@ -70,7 +70,7 @@ TEST_F(DeviceTableTest, SameHandleGetsItsSlotBackRefilledWithButtonStateKept) {
   const DeviceSlot slot = table_.Snapshot(0);
   EXPECT_EQ(slot.present, 1);
   EXPECT_EQ(TagFromTypeGuid(slot.type), DeviceTypeTag::kX52p) << "refilled from what the handle reports now";
-  EXPECT_STREQ(slot.instance_id, "other");
+  EXPECT_STREQ(slot.identity.instance_id, "other");
   EXPECT_EQ(slot.last_buttons, 5u);
 }
 
@@ -108,7 +108,7 @@ TEST_F(DeviceTableTest, AnAbsentSlotsOldHandleIsTakenByWhateverArrivesUnderIt) {
   Arrive(7, kDeviceTypeFip, Identity("fip", "1"));
   table_.MarkAbsent(Handle(7));
   EXPECT_EQ(Arrive(7, kDeviceTypeX52Pro, Identity("x52", "2")), 0);
-  EXPECT_STREQ(table_.Snapshot(0).serial, "2");
+  EXPECT_STREQ(table_.Snapshot(0).identity.serial, "2");
 }
 
 TEST_F(DeviceTableTest, AFullTableRecordsNothingMore) {
@@ -127,7 +127,7 @@ TEST_F(DeviceTableTest, PresentSlotOfHandleNamesTheSlotOnlyWhilePresent) {
   Arrive(3, kDeviceTypeFip, Identity("c", "3"));
   SlotName name = table_.PresentSlotOfHandle(Handle(3));
   EXPECT_EQ(name.slot, 2);
-  EXPECT_STREQ(name.tag, "SFIP");
+  EXPECT_STREQ(TagString(name.tag), "SFIP");
   EXPECT_EQ(name.ordinal, 2);
   table_.MarkAbsent(Handle(3));
   EXPECT_EQ(table_.PresentSlotOfHandle(Handle(3)).slot, -1);

@@ -1,4 +1,5 @@
-// The Lua functions that change what a device shows.
+// The Lua functions that change what a device shows: arguments checked here, DirectOutput called with the
+// slot's handle, images and texts prepared by output/.
 #include <cstdlib>
 
 #include "devices/device_manager.h"

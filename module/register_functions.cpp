@@ -1,10 +1,9 @@
-// The five Lua functions that register callbacks, and the rule that decides when the soft-button trio
-// registers with DirectOutput.
-#include "events/register_functions.h"
-
+// The five Lua functions that register callbacks. When the soft-button trio registers with DirectOutput
+// is decided in events/trio_registration.h.
 #include "devices/device_manager.h"
+#include "events/client_table.h"
 #include "events/event_handlers.h"
-#include "module/client_registry.h"
+#include "events/trio_registration.h"
 #include "module/device_call.h"
 #include "module/lua_functions.h"
 
@@ -48,7 +47,7 @@ void Replace(lua_State* state, std::atomic<int32_t>& stored, int32_t reference) 
 int RegisterTrioMember(lua_State* state, SlotCallback own) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, {ArgKind::kString, ArgKind::kNumber, ArgKind::kCallback}, &device)) return 0;
-  ClientEntry* client = ClientRegistry::Instance().FindClient(state);
+  ClientEntry* client = ClientTable::Instance().FindClient(state);
   if (client == nullptr) return 0;
   auto& references = client->slot_references[device.slot];
   const bool old_set = references[own].load(std::memory_order_relaxed) != kNoReference;
@@ -74,15 +73,10 @@ int RegisterTrioMember(lua_State* state, SlotCallback own) {
 
 }  // namespace
 
-TrioRegistration DecideTrioRegistration(bool old_set, bool new_set, bool others_set) {
-  if (others_set || (old_set && new_set)) return TrioRegistration::kNone;
-  return new_set ? TrioRegistration::kRegister : TrioRegistration::kUnregister;
-}
-
 int RegisterDeviceChangeCallback(lua_State* state) {
   if (!DeviceManager::Instance().is_open()) return 0;
   if (!HasArguments(state, {ArgKind::kCallback})) return 0;
-  ClientEntry* client = ClientRegistry::Instance().FindClient(state);
+  ClientEntry* client = ClientTable::Instance().FindClient(state);
   if (client == nullptr) return 0;
   int32_t reference;
   if (!MakeReference(state, 1, &reference)) return 0;
@@ -93,7 +87,7 @@ int RegisterDeviceChangeCallback(lua_State* state) {
 int RegisterPageCallback(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, {ArgKind::kString, ArgKind::kNumber, ArgKind::kCallback}, &device)) return 0;
-  ClientEntry* client = ClientRegistry::Instance().FindClient(state);
+  ClientEntry* client = ClientTable::Instance().FindClient(state);
   if (client == nullptr) return 0;
   int32_t reference;
   if (!MakeReference(state, 3, &reference)) return 0;

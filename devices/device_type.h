@@ -1,5 +1,5 @@
-// The vocabulary every device function shares: device-type tags, (tag, ordinal) addressing rules,
-// number conversion and the mapping of DirectOutput results to the small codes scripts see.
+// The device-type vocabulary: the tags scripts name devices by, and how they follow from device-type
+// GUIDs and from text.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +8,14 @@
 
 namespace vexlan {
 
+// The four characters of the tag, most significant byte first.
 enum class DeviceTypeTag : uint32_t {
   kSfip = 0x53464950,  // "SFIP", the Flight Instrument Panel
   kX52p = 0x58353250,  // "X52P", the X52 Pro
   kUnkn = 0x554E4B4E,  // "UNKN", any other device, and any text that is neither of the above
 };
+
+inline constexpr int kDeviceTypeTagCount = 3;
 
 // The tag of a zero-terminated text: exact, case-sensitive, compared up to the text's terminator.
 DeviceTypeTag TagFromString(const char* text);
@@ -21,12 +24,12 @@ DeviceTypeTag TagFromTypeGuid(const Guid& type);
 const char* TagString(DeviceTypeTag tag);
 inline const char* TagStringOfType(const Guid& type) { return TagString(TagFromTypeGuid(type)); }
 
-// Lua number to int32 by truncation toward zero; NaN and values outside int32 give INT32_MIN.
-int32_t ToInt32(double value);
-
-// 0 S_OK, 1 E_HANDLE, 2 E_NOTIMPL, 3 E_INVALIDARG, 4 DirectOutput's page failure, 5 E_OUTOFMEMORY,
-// -1 anything else (other success codes included).
-int ToResultCode(HResult result);
+// 0, 1 and 2 for SFIP, X52P and UNKN: a place in arrays kept per tag.
+constexpr int TagIndex(DeviceTypeTag tag) {
+  return tag == DeviceTypeTag::kSfip ? 0 : tag == DeviceTypeTag::kX52p ? 1 : 2;
+}
+inline constexpr DeviceTypeTag kDeviceTypeTags[kDeviceTypeTagCount] = {DeviceTypeTag::kSfip, DeviceTypeTag::kX52p,
+                                                                       DeviceTypeTag::kUnkn};
 
 inline bool SameGuid(const Guid& a, const Guid& b) {
   const auto* x = reinterpret_cast<const unsigned char*>(&a);

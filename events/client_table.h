@@ -1,0 +1,94 @@
+// The per-client records the event fan-out works on: for each of up to 10 Lua states that opened the
+// module, its callback references and the gate that keeps its state to one thread at a time. Entries
+// are handed out and given back by the client registry (module/); everything here reads them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "devices/device_table.h"
+#include "devices/device_type.h"
+#include "platform/mutex.h"
+
+struct lua_State;
+
+namespace vexlan {
+
+inline constexpr int kMaxClients = 10;
+inline constexpr int kEventQueueCapacity = 1024;
+inline constexpr int32_t kNoReference = -1;  // LUA_REFNIL
+
+enum SlotCallback {
+  kPageCallback = 0,
+  kSoftButtonCallback = 1,
+  kSoftButtonDownCallback = 2,
+  kSoftButtonUpCallback = 3
+};
+
+// Everything one callback needs, copied on the notifying thread, so that it can wait in a queue.
+struct ClientEvent {
+  enum class Kind : uint8_t { kDeviceChange, kPage, kSoftButton };
+  Kind kind;
+  bool flag;  // added, or page active
+  int32_t slot;
+  DeviceTypeTag tag;
+  int32_t ordinal;
+  uint32_t value;  // page number, or the new button mask
+  uint32_t down;
+  uint32_t up;
+};
+
+// Who may run Lua code in the client's state right now.
+enum StateOwner : uint8_t {
+  kOwnedByScript,  // the state's own thread (the default: it is running the script)
+  kLent,           // the script waits in Listen: notifiers may enter while the state's lent bit is set
+  kClosed,         // the entry is free or its state is closing: nothing enters or queues
+};
+
+// Registry references of the three tag strings, made in the client's state before its entry is taken
+// (no Lua allocation happens under a lock), so that a callback's tag is never hashed.
+struct TagReferences {
+  int32_t of[kDeviceTypeTagCount] = {kNoReference, kNoReference, kNoReference};  // by TagIndex
+};
+
+struct ClientEntry {
+  int index = 0;                           // position in the table: this entry's bit among the lent states
+  std::atomic<lua_State*> state{nullptr};  // null: the entry is free
+  TagReferences tags;                      // set before `state` is published
+  std::atomic<int32_t> device_change_reference{kNoReference};
+  std::atomic<int32_t> slot_references[kMaxDevices][4];
+
+  // The gate. Which thread may enter a lent state is decided by the lent bits (dispatch); `gate` guards
+  // only the queue and waiting. Nothing of it is held while Lua code runs.
+  std::atomic<uint8_t> owner{kClosed};
+  std::atomic<int> pending{0};  // events in the queue
+  std::atomic<int> waiters{0};  // threads waiting for a notifier to give the state back
+  int draining = 0;             // queued events being delivered on the script's thread (only its owner touches it)
+  platform::FastMutex gate;
+  platform::FastCondition state_given_back;
+  int queue_head GUARDED_BY(gate) = 0;
+  int queue_size GUARDED_BY(gate) = 0;
+  uint64_t dropped_events GUARDED_BY(gate) = 0;
+  ClientEvent queue[kEventQueueCapacity] GUARDED_BY(gate);
+
+  int32_t SlotReference(int32_t slot, SlotCallback which) const {
+    return slot_references[slot][which].load(std::memory_order_acquire);
+  }
+};
+
+class ClientTable {
+ public:
+  static ClientTable& Instance();
+
+  ClientEntry& entry(int index) { return entries_[index]; }
+  // The first entry, in entry order, whose state is exactly `state` (a coroutine finds nothing). Reads
+  // without a lock.
+  ClientEntry* FindClient(lua_State* state);
+
+ private:
+  ClientTable();
+
+  ClientEntry entries_[kMaxClients];
+};
+
+}  // namespace vexlan
