@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace vexlan::platform {
 
@@ -22,5 +23,10 @@ enum class AnsiConversion { kOk, kInsufficientBuffer, kFailed };
 // Windows: WideCharToMultiByte(CP_THREAD_ACP). POSIX: wcrtomb in the current locale, '?' for what it
 // cannot represent.
 AnsiConversion WideToAnsi(const char16_t* source, int units, char* target, int target_size, int* size);
+
+// POSIX only (Windows opens files by their wide names): a zero-terminated file name back in the host's
+// multibyte form, the inverse of MultiByteToWide, so that the bytes a script passed are the bytes
+// opened, in the C locale too.
+std::string NarrowFileName(const char16_t* name);
 
 }  // namespace vexlan::platform

@@ -2,7 +2,7 @@
 // file, so `require "vexlan_sim"` reaches the very instance that the module loaded.
 #include <cstring>
 
-#include "module/lua_api.h"
+#include "platform/lua_api.h"
 #include "simulator/simulator.h"
 
 namespace vexlan::sim {

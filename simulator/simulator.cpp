@@ -1,5 +1,7 @@
 #include "simulator/simulator.h"
 
+#include "platform/utf16.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -36,29 +38,9 @@ std::vector<std::string> SplitTags(const std::string& tags) {
 
 std::string Utf16ToUtf8(const WideChar* text, size_t units) {
   std::string out;
-  for (size_t i = 0; i < units; ++i) {
-    char32_t code = text[i];
-    if (code >= 0xD800 && code < 0xDC00 && i + 1 < units && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (code >= 0xD800 && code < 0xE000) {
-      code = 0xFFFD;
-    }
-    if (code < 0x80) {
-      out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
+  for (size_t at = 0; at < units;) {
+    const char32_t code = platform::NextCodePoint(text, units, &at);
+    platform::AppendUtf8(out, platform::IsSurrogate(code) ? 0xFFFD : code);
   }
   return out;
 }

@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "platform/text_conversion.h"
+#include "platform/utf16.h"
 
 namespace vexlan::platform {
 
@@ -45,30 +46,59 @@ size_t MultiByteToWide(const char* source, char16_t* target, size_t capacity) {
   return stored;
 }
 
-AnsiConversion WideToAnsi(const char16_t* source, int units, char* target, int target_size, int* size) {
+namespace {
+
+// Encodes `units` UTF-16 units in the current locale, handing each piece to `sink`. A code point the
+// locale cannot represent gives `fallback(code)` instead.
+template <typename Sink, typename Fallback>
+void EncodeInLocale(const char16_t* source, size_t units, Sink&& sink, Fallback&& fallback) {
   char scratch[MB_LEN_MAX];
   std::mbstate_t state{};
-  int written = 0;
-  for (int i = 0; i < units; ++i) {
-    char32_t code = source[i];
-    if (code >= 0xD800 && code < 0xDC00 && i + 1 < units && source[i + 1] >= 0xDC00 && source[i + 1] < 0xE000) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (source[i + 1] - 0xDC00);
-      ++i;
-    }
-    size_t length = std::wcrtomb(scratch, static_cast<wchar_t>(code), &state);
+  for (size_t at = 0; at < units;) {
+    const char32_t code = NextCodePoint(source, units, &at);
+    const size_t length = std::wcrtomb(scratch, static_cast<wchar_t>(code), &state);
     if (length == static_cast<size_t>(-1)) {
-      scratch[0] = '?';
-      length = 1;
       state = std::mbstate_t{};
+      const char replacement = fallback(code);
+      sink(&replacement, 1);
+    } else {
+      sink(scratch, length);
     }
-    if (target != nullptr) {
-      if (written + static_cast<int>(length) > target_size) return AnsiConversion::kInsufficientBuffer;
-      std::memcpy(target + written, scratch, length);
-    }
-    written += static_cast<int>(length);
   }
+}
+
+}  // namespace
+
+AnsiConversion WideToAnsi(const char16_t* source, int units, char* target, int target_size, int* size) {
+  int written = 0;
+  bool fits = true;
+  EncodeInLocale(
+      source, static_cast<size_t>(units),
+      [&](const char* bytes, size_t length) {
+        if (target != nullptr) {
+          if (!fits || written + static_cast<int>(length) > target_size) {
+            fits = false;
+            return;
+          }
+          std::memcpy(target + written, bytes, length);
+        }
+        written += static_cast<int>(length);
+      },
+      [](char32_t) { return '?'; });
+  if (!fits) return AnsiConversion::kInsufficientBuffer;
   *size = written;
   return AnsiConversion::kOk;
+}
+
+std::string NarrowFileName(const char16_t* name) {
+  std::string out;
+  size_t units = 0;
+  while (name[units] != 0) ++units;
+  EncodeInLocale(
+      name, units, [&out](const char* bytes, size_t length) { out.append(bytes, length); },
+      // The C locale's byte-for-unit rule, reversed: the bytes a script passed are the bytes opened.
+      [](char32_t code) { return static_cast<char>(code & 0xFF); });
+  return out;
 }
 
 }  // namespace vexlan::platform
