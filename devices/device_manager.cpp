@@ -36,12 +36,12 @@ bool DeviceManager::Open(const DeviceHandlers& handlers) {
   const DirectOutputBinding& binding = *bindings_.back();
   binding_.store(&binding, std::memory_order_release);
 
-  if (binding.Initialize(kPluginName) < 0) {
+  if (binding->Initialize(kPluginName) < 0) {
     StopIdentitySource();
     return false;
   }
-  binding.Enumerate(handlers.enumerate, nullptr);
-  binding.RegisterDeviceCallback(handlers.device_change, nullptr);
+  binding->Enumerate(handlers.enumerate, nullptr);
+  binding->RegisterDeviceCallback(handlers.device_change, nullptr);
   open_count_.store(1, std::memory_order_release);
   return true;
 }
@@ -52,7 +52,7 @@ void DeviceManager::Close() {
   // Only an open that counted is closed (the client remembers); a count of 0 here would be a bug.
   if (count <= 0) return;
   if (count == 1) {
-    binding().Deinitialize();
+    binding()->Deinitialize();
     StopIdentitySource();
   }
   open_count_.store(count - 1, std::memory_order_release);
@@ -79,10 +79,10 @@ namespace {
 // What an arrival reads of its device. False when DirectOutput cannot answer for the handle, which
 // happens when the unit has already left again: its removal follows.
 bool ReadType(const DirectOutputBinding& directoutput, void* handle, Guid* type) {
-  return directoutput.GetDeviceType(handle, type) >= 0;
+  return directoutput->GetDeviceType(handle, type) >= 0;
 }
 bool ReadInstance(const DirectOutputBinding& directoutput, void* handle, Guid* instance) {
-  return directoutput.GetDeviceInstance(handle, instance) >= 0;
+  return directoutput->GetDeviceInstance(handle, instance) >= 0;
 }
 
 }  // namespace

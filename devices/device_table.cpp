@@ -49,6 +49,16 @@ int32_t DeviceTable::FindAbsentSlotByIdentityLocked(const Guid& type, const Hard
   return -1;
 }
 
+int32_t DeviceTable::FindSlot(const char* tag, int32_t ordinal) const {
+  platform::FastMutexLock lock(mutex_);
+  return FindSlotLocked(tag, ordinal);
+}
+
+int32_t DeviceTable::OrdinalOfSlot(int32_t slot) const {
+  platform::FastMutexLock lock(mutex_);
+  return OrdinalOfSlotLocked(slot);
+}
+
 int32_t DeviceTable::ResolvePresent(const char* tag, int32_t ordinal, void** handle) const {
   platform::FastMutexLock lock(mutex_);
   const int32_t slot = FindSlotLocked(tag, ordinal);

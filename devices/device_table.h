@@ -67,14 +67,18 @@ class DeviceTable {
   int32_t CommitArrival(void* handle, bool match_identity, const Guid& match_type, const HardwareIdentity& match,
                         const Guid& type, const Guid& instance, const HardwareIdentity& identity) EXCLUDES(mutex_);
 
-  // --- The addressing rules, over the table as it stands (the caller holds the lock). ---
+  // --- The addressing rules: FindSlot and OrdinalOfSlot are inverse to each other. ---
+  // The slot of the `ordinal`-th device of `tag`'s type, present or not; -1 when there is none.
+  int32_t FindSlot(const char* tag, int32_t ordinal) const EXCLUDES(mutex_);
+  // The slot's 1-based position among the slots of its type; -1 for a slot not in use.
+  int32_t OrdinalOfSlot(int32_t slot) const EXCLUDES(mutex_);
+
+ private:
   int32_t FindSlotLocked(const char* tag, int32_t ordinal) const REQUIRES(mutex_);
   int32_t OrdinalOfSlotLocked(int32_t slot) const REQUIRES(mutex_);
   int32_t FindSlotByHandleLocked(void* handle) const REQUIRES(mutex_);
   int32_t FindAbsentSlotByIdentityLocked(const Guid& type, const HardwareIdentity& identity) const REQUIRES(mutex_);
-  platform::FastMutex& mutex() const RETURN_CAPABILITY(mutex_) { return mutex_; }
 
- private:
   mutable platform::FastMutex mutex_;
   DeviceSlot slots_[kMaxDevices] GUARDED_BY(mutex_);
   int32_t count_ GUARDED_BY(mutex_) = 0;

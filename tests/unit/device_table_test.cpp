@@ -24,14 +24,8 @@ class DeviceTableTest : public testing::Test {
     return table_.CommitArrival(Handle(handle), table_.FindSlotByHandle(Handle(handle)) < 0, type, identity, type,
                                 Guid{static_cast<uint32_t>(handle), 0, 0, {}}, identity);
   }
-  int32_t Find(const char* tag, int32_t ordinal) {
-    platform::FastMutexLock lock(table_.mutex());
-    return table_.FindSlotLocked(tag, ordinal);
-  }
-  int32_t Ordinal(int32_t slot) {
-    platform::FastMutexLock lock(table_.mutex());
-    return table_.OrdinalOfSlotLocked(slot);
-  }
+  int32_t Find(const char* tag, int32_t ordinal) { return table_.FindSlot(tag, ordinal); }
+  int32_t Ordinal(int32_t slot) { return table_.OrdinalOfSlot(slot); }
   DeviceTable table_;
 };
 
