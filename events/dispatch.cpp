@@ -139,7 +139,7 @@ class NotifierHold {
   NotifierHold() = default;
   NotifierHold(const NotifierHold&) = delete;
   NotifierHold& operator=(const NotifierHold&) = delete;
-  ~NotifierHold() { Release(); }
+  ~NotifierHold() { GiveBack(); }
 
   // Gives back what is held and takes `entry`'s state if it is lent; true when it was taken.
   bool MoveTo(ClientEntry& entry) {
@@ -155,7 +155,7 @@ class NotifierHold {
     return true;
   }
 
-  void Release() {
+  void GiveBack() {
     if (held_ == nullptr) return;
     g_lent_states.fetch_or(BitOf(*held_), std::memory_order_seq_cst);
     Given();
@@ -198,21 +198,6 @@ TagReferences MakeTagReferences(lua_State* state) {
   return tags;
 }
 
-ClientTable& ClientTable::Instance() {
-  static ClientTable* instance = new ClientTable();  // never destroyed: notifiers may read it at exit
-  return *instance;
-}
-
-ClientTable::ClientTable() {
-  for (int i = 0; i < kMaxClients; ++i) entries_[i].index = i;
-}
-
-ClientEntry* ClientTable::FindClient(lua_State* state) {
-  for (ClientEntry& entry : entries_)
-    if (entry.state.load(std::memory_order_acquire) == state) return &entry;
-  return nullptr;
-}
-
 void DeliverToClients(const ClientEvent& event) {
   ClientTable& table = ClientTable::Instance();
   NotifierHold hold;
@@ -241,7 +226,7 @@ void DeliverToClients(const ClientEvent& event) {
     }
     visited |= BitOf(entry);  // lent since the look above: what waits is delivered below
   }
-  hold.Release();
+  hold.GiveBack();
   for (uint32_t rest = visited; rest != 0; rest &= rest - 1) DeliverLeftovers(table.entry(__builtin_ctz(rest)));
 }
 

@@ -1,0 +1,20 @@
+#include "events/client_table.h"
+
+namespace vexlan {
+
+ClientTable& ClientTable::Instance() {
+  static ClientTable* instance = new ClientTable();  // never destroyed: notifiers may read it at exit
+  return *instance;
+}
+
+ClientTable::ClientTable() {
+  for (int i = 0; i < kMaxClients; ++i) entries_[i].index = i;
+}
+
+ClientEntry* ClientTable::FindClient(lua_State* state) {
+  for (ClientEntry& entry : entries_)
+    if (entry.state.load(std::memory_order_acquire) == state) return &entry;
+  return nullptr;
+}
+
+}  // namespace vexlan
