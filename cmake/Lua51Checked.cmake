@@ -8,18 +8,7 @@
 #                       modules it loads (vexlan.so, vexlan_sim.so) find the API there
 #   lua5.1-checked      the stand-alone interpreter, at the top of the build folder; like the stock one it
 #                       exports all its symbols (-Wl,-E)
-set(LUA51_SOURCE_DIR "${PROJECT_SOURCE_DIR}/.deps/lua5.1/src" CACHE PATH "Lua 5.1 sources")
-if(NOT EXISTS "${LUA51_SOURCE_DIR}/lua.h")
-  message(FATAL_ERROR "Lua 5.1 sources not found in ${LUA51_SOURCE_DIR}; run scripts/setup.sh")
-endif()
-
-set(lua_core lapi lcode ldebug ldo ldump lfunc lgc llex lmem lobject lopcodes lparser lstate
-             lstring ltable ltm lundump lvm lzio)
-set(lua_libs lauxlib lbaselib ldblib liolib lmathlib loslib ltablib lstrlib loadlib linit)
-set(lua_sources)
-foreach(name IN LISTS lua_core lua_libs)
-  list(APPEND lua_sources "${LUA51_SOURCE_DIR}/${name}.c")
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/Lua51Sources.cmake)
 
 # Debian's luaconf.h includes a header that its packaging writes, naming the multiarch library folder
 # (used only in the default package.cpath).

@@ -10,10 +10,6 @@
 #include "tests/support/module_file.h"
 #include "tests/support/module_fixture.h"
 
-extern "C" {
-#include <lualib.h>
-}
-
 namespace vexlan::test {
 namespace {
 
@@ -111,12 +107,7 @@ struct FailingAllocator {
 long RunClientLife(long fail_at) {
   FailingAllocator allocator;
   lua_State* state = lua_newstate(&FailingAllocator::Allocate, &allocator);
-  luaL_openlibs(state);
-  lua_getglobal(state, "package");
-  lua_getfield(state, -1, "preload");
-  lua_pushcfunction(state, luaopen_vexlan);
-  lua_setfield(state, -2, "vexlan");
-  lua_pop(state, 2);
+  PreloadModule(state);
   allocator.made = 0;
   allocator.countdown = fail_at;
   auto run = [state](const char* code) {

@@ -8,13 +8,17 @@ extern "C" {
 
 namespace vexlan::test {
 
-void OpenModule(lua_State* state) {
+void PreloadModule(lua_State* state) {
   luaL_openlibs(state);
   lua_getglobal(state, "package");
   lua_getfield(state, -1, "preload");
   lua_pushcfunction(state, luaopen_vexlan);
   lua_setfield(state, -2, "vexlan");
   lua_pop(state, 2);
+}
+
+void OpenModule(lua_State* state) {
+  PreloadModule(state);
   luaL_dostring(state, "require 'vexlan'");
 }
 

@@ -9,6 +9,8 @@ extern "C" int luaopen_vexlan(lua_State* state);
 
 namespace vexlan::test {
 
+// Opens the standard libraries in `state` and makes `require "vexlan"` open the module built into the test.
+void PreloadModule(lua_State* state);
 // Opens the standard libraries and the module in `state`, as `require "vexlan"` would.
 void OpenModule(lua_State* state);
 
