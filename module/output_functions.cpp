@@ -72,14 +72,14 @@ int AddPage(lua_State* state) {
   if (!ResolveDeviceCall(state, ArgKinds{S, N, N, B}, &device)) return 0;
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
   const uint32_t flags = FlagArg(state, 4);
-  return PushResultCode(state, DirectOutput().AddPage(device.handle, page, nullptr, flags));
+  return PushResultCode(state, DirectOutput()->AddPage(device.handle, page, nullptr, flags));
 }
 
 int RemovePage(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, ArgKinds{S, N, N}, &device)) return 0;
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
-  return PushResultCode(state, DirectOutput().RemovePage(device.handle, page));
+  return PushResultCode(state, DirectOutput()->RemovePage(device.handle, page));
 }
 
 int SetLed(lua_State* state) {
@@ -88,7 +88,7 @@ int SetLed(lua_State* state) {
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
   const uint32_t index = static_cast<uint32_t>(Int32Arg(state, 4));
   const uint32_t value = FlagArg(state, 5);
-  return PushResultCode(state, DirectOutput().SetLed(device.handle, page, index, value));
+  return PushResultCode(state, DirectOutput()->SetLed(device.handle, page, index, value));
 }
 
 int SetString(lua_State* state) {
@@ -98,7 +98,7 @@ int SetString(lua_State* state) {
   const uint32_t index = ZeroBasedIndexArg(state, 4);
   WideText text(lua_tolstring(state, 5, nullptr));
   if (!text.ok()) return PushResultCode(state, kE_OUTOFMEMORY);
-  return PushResultCode(state, DirectOutput().SetString(device.handle, page, index, text.count(), text.units()));
+  return PushResultCode(state, DirectOutput()->SetString(device.handle, page, index, text.count(), text.units()));
 }
 
 int SetProfile(lua_State* state) {
@@ -106,7 +106,7 @@ int SetProfile(lua_State* state) {
   if (!ResolveDeviceCall(state, ArgKinds{S, N, S}, &device)) return 0;
   WideText path(lua_tolstring(state, 3, nullptr));
   if (!path.ok()) return PushResultCode(state, kE_OUTOFMEMORY);
-  return PushResultCode(state, DirectOutput().SetProfile(device.handle, path.count(), path.units()));
+  return PushResultCode(state, DirectOutput()->SetProfile(device.handle, path.count(), path.units()));
 }
 
 int SetImage(lua_State* state) {
@@ -122,7 +122,7 @@ int SetImage(lua_State* state) {
   if (image == nullptr) return PushResultCode(state, kE_OUTOFMEMORY);
   ConvertRawImage(reinterpret_cast<const uint8_t*>(data), image);
   return PushResultCode(
-      state, DirectOutput().SetImage(device.handle, page, index, static_cast<uint32_t>(kDeviceImageBytes), image));
+      state, DirectOutput()->SetImage(device.handle, page, index, static_cast<uint32_t>(kDeviceImageBytes), image));
 }
 
 int SetImageFromFile(lua_State* state) {
@@ -142,13 +142,13 @@ int SetImageFromFile(lua_State* state) {
   if (!file.ok()) return PushResultCode(state, kE_OUTOFMEMORY);
   if (!resize)
     return PushResultCode(state,
-                          DirectOutput().SetImageFromFile(device.handle, page, index, file.count(), file.units()));
+                          DirectOutput()->SetImageFromFile(device.handle, page, index, file.count(), file.units()));
 
   ImageCanvas canvas(kImageWidth, kImageHeight, 24);
   if (!canvas.ok()) return PushResultCode(state, kE_OUTOFMEMORY);
   DrawImageFile(canvas.BeginDraw(), file.units());
   canvas.EndDraw();
-  return PushResultCode(state, DirectOutput().SetImage(device.handle, page, index,
+  return PushResultCode(state, DirectOutput()->SetImage(device.handle, page, index,
                                                        static_cast<uint32_t>(kDeviceImageBytes), canvas.copy_buffer()));
 }
 

@@ -62,11 +62,11 @@ int RegisterTrioMember(lua_State* state, SlotCallback own) {
     case TrioRegistration::kNone:
       return PushResultCode(state, kS_OK);
     case TrioRegistration::kRegister:
-      return PushResultCode(state, DeviceManager::Instance().binding().RegisterSoftButtonCallback(
+      return PushResultCode(state, DeviceManager::Instance().binding()->RegisterSoftButtonCallback(
                                        device.handle, &SoftButtonHandler, nullptr));
     case TrioRegistration::kUnregister:
       return PushResultCode(
-          state, DeviceManager::Instance().binding().RegisterSoftButtonCallback(device.handle, nullptr, nullptr));
+          state, DeviceManager::Instance().binding()->RegisterSoftButtonCallback(device.handle, nullptr, nullptr));
   }
   return 0;
 }
@@ -93,7 +93,7 @@ int RegisterPageCallback(lua_State* state) {
   if (!MakeReference(state, 3, &reference)) return 0;
   Replace(state, client->slot_references[device.slot][kPageCallback], reference);
   // Every successful registration renews (or, for none, ends) the device's page notifications.
-  const HResult result = DeviceManager::Instance().binding().RegisterPageCallback(
+  const HResult result = DeviceManager::Instance().binding()->RegisterPageCallback(
       device.handle, reference != kNoReference ? &PageHandler : nullptr, nullptr);
   return PushResultCode(state, result);
 }
