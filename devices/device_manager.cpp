@@ -30,10 +30,7 @@ bool DeviceManager::Open(const DeviceHandlers& handlers) {
   table_.Clear();
   if (!StartIdentitySource()) return false;
 
-  // A new binding per first open, so a changed configuration is honoured. Earlier ones stay alive (and
-  // their libraries loaded): a late notification from an earlier library may still read through them.
-  bindings_.push_back(std::make_unique<DirectOutputBinding>(LoadDirectOutput()));
-  const DirectOutputBinding& binding = *bindings_.back();
+  const DirectOutputBinding& binding = KeepBinding(LoadDirectOutput());
   binding_.store(&binding, std::memory_order_release);
 
   if (binding->Initialize(kPluginName) < 0) {
@@ -56,6 +53,17 @@ void DeviceManager::Close() {
     StopIdentitySource();
   }
   open_count_.store(count - 1, std::memory_order_release);
+}
+
+// The library is loaded again at every first open, so that a changed configuration is honoured. A
+// binding, once handed out, stays alive (a late notification from that library may still read through
+// it); one binding is kept per library, so reopening the same library adds nothing.
+const DirectOutputBinding& DeviceManager::KeepBinding(DirectOutputBinding loaded) {
+  if (!loaded.loaded()) return kEmptyBinding;
+  for (const auto& kept : bindings_)
+    if (kept->library() == loaded.library()) return *kept;
+  bindings_.push_back(std::make_unique<DirectOutputBinding>(loaded));
+  return *bindings_.back();
 }
 
 // The DirectInput interface changes only under the DirectInput lock, which identity lookups on the

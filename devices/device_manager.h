@@ -50,6 +50,7 @@ class DeviceManager {
 
  private:
   DeviceManager();
+  const DirectOutputBinding& KeepBinding(DirectOutputBinding loaded) REQUIRES(open_count_lock_);
   bool StartIdentitySource() REQUIRES(open_count_lock_) EXCLUDES(direct_input_lock_);
   void StopIdentitySource() REQUIRES(open_count_lock_) EXCLUDES(direct_input_lock_);
 

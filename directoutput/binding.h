@@ -68,6 +68,7 @@ class DirectOutputBinding {
       : library_(library), entry_(entry_points) {}
 
   bool loaded() const { return library_ != nullptr; }
+  void* library() const { return library_; }
   const DirectOutputEntryPoints* operator->() const { return &entry_; }
 
  private:

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and prints each target as a ratio against its baseline from the same run, using the
+# fastest of five repetitions of each, with the bound it must meet.
+#   scripts/bench.sh [BENCHMARK_PROGRAM [RUNNER...]]   (default: build/linux/vexlan_bench, built first)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+program=${1:-}
+if [ -z "$program" ]; then
+  bash scripts/setup.sh >&2
+  cmake --preset linux >/dev/null && cmake --build --preset linux --target vexlan_bench >&2
+  program=build/linux/vexlan_bench
+fi
+shift || true
+json=$(mktemp)
+trap 'rm -f "$json"' EXIT
+"$@" "$program" --benchmark_repetitions=5 --benchmark_min_time=0.5 --benchmark_report_aggregates_only=false \
+  --benchmark_format=json --benchmark_out="$json" --benchmark_out_format=json >/dev/null
+python3 - "$json" <<'PY'
+import json, sys
+runs = [b for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("run_type") == "iteration"]
+fastest = {}
+for run in runs:
+    name = run["run_name"]
+    fastest[name] = min(fastest.get(name, float("inf")), run["real_time"] * {"ns": 1, "us": 1e3, "ms": 1e6}[run["time_unit"]])
+pairs = [  # target, baseline, bound
+    ("BM_FanOutSoftButtonToTenTrios", "BM_Baseline_ThirtyBarePcalls", 1.5),
+    ("BM_ConvertRawImage", "BM_Baseline_Memcpy230400", 2.0),
+    ("BM_SetImageFromLua", "BM_Baseline_Memcpy230400", 4.0),
+    ("BM_SetImageFromFileResized_Png1080", "BM_Baseline_GdkPixbufDecode_Png1080", 1.15),
+    ("BM_SetImageFromFileResized_Jpeg1080", "BM_Baseline_GdkPixbufDecode_Jpeg1080", 1.15),
+]
+print(f"{'target':40} {'ns':>12} {'baseline':40} {'ns':>12} {'ratio':>6} {'bound':>6}")
+for target, baseline, bound in pairs:
+    if target in fastest and baseline in fastest:
+        ratio = fastest[target] / fastest[baseline]
+        mark = "" if ratio <= bound else "  over"
+        print(f"{target:40} {fastest[target]:12.0f} {baseline:40} {fastest[baseline]:12.0f} {ratio:6.2f} {bound:6.2f}{mark}")
+counters = {}
+for run in runs:
+    for key, value in run.items():
+        if "allocs_per_" in key:
+            counters[(run["run_name"], key)] = max(counters.get((run["run_name"], key), 0), value)
+for (name, key), value in counters.items():
+    print(f"{name}: {key} = {value:g} (most of the five)")
+PY
