@@ -1,14 +1,137 @@
 #!/usr/bin/env bash
-# Runs a Lua script against simulated devices:  scripts/run.sh SCRIPT.lua [ARGS...]
-# Environment: VEXLAN_SIM_DEVICES (default "X52P,SFIP") chooses the attached devices;
-# VEXLAN_INTERPRETER (default lua5.1; luajit works too) the interpreter.
-# Installs what is missing and builds the Linux configuration first (Debian 12, as root).
+# Runs a Lua script against simulated devices. See usage below, or scripts/run.sh --help.
+# Installs what is missing and builds first (Debian 12, as root).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-[ $# -ge 1 ] || { echo "usage: scripts/run.sh SCRIPT.lua [ARGS...]" >&2; exit 2; }
-script="$1"; shift
-bash "$root/scripts/setup.sh" >&2
-(cd "$root" && cmake --preset linux >/dev/null && cmake --build --preset linux --target vexlan vexlan_sim >/dev/null)
-export LUA_CPATH="$root/build/linux/?.so;${LUA_CPATH:-;;}"
-export VEXLAN_DIRECTOUTPUT="$root/build/linux/vexlan_sim.so"
-exec "${VEXLAN_INTERPRETER:-lua5.1}" "$script" "$@"
+
+usage() {
+  cat <<'EOF'
+usage: scripts/run.sh [options] SCRIPT.lua [ARGS...]
+
+Runs SCRIPT.lua with `require "vexlan"` against simulated devices. What the panels show is written as
+PNG files (one per device and page, overwritten as it changes) and as lines of text on standard error
+and in OUTPUT/panels.log; a summary of every device follows when the script ends.
+
+options:
+  -d, --devices TAGS      devices attached at start, comma-separated: X52P, SFIP or UNKN (a device of
+                          another type); default X52P,SFIP. They get the ids 1, 2, ... in this order.
+  -s, --scenario FILE     plays FILE while the script runs: plugging, buttons, pages and characters for
+                          Listen, each at its time (see docs/reference.md, "Scenarios")
+  -o, --output DIR        where the PNG files and panels.log go (default ./vexlan-out)
+  -i, --interpreter NAME  lua5.1 (default), luajit, or wine: the Windows build's lua.exe under Wine
+  -g, --grace SECONDS     how long the script may run on after the scenario ends (default 5)
+      --sequence          also keep every picture sent, as numbered PNG files
+  -q, --quiet             no panel text on standard error (panels.log still has it)
+  -h, --help              this text
+
+The run ends when the script returns. With a scenario, standard input belongs to the scenario: it ends
+with the scenario, and a script still running GRACE seconds later is stopped (exit status 124).
+EOF
+}
+
+fail() {
+  echo "run.sh: $*" >&2
+  exit 2
+}
+
+devices=X52P,SFIP scenario= output=./vexlan-out interpreter=lua5.1 grace=5 sequence=0 quiet=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -d | --devices) [ $# -ge 2 ] || fail "$1 needs a value"; devices=$2; shift 2 ;;
+    -s | --scenario) [ $# -ge 2 ] || fail "$1 needs a value"; scenario=$2; shift 2 ;;
+    -o | --output) [ $# -ge 2 ] || fail "$1 needs a value"; output=$2; shift 2 ;;
+    -i | --interpreter) [ $# -ge 2 ] || fail "$1 needs a value"; interpreter=$2; shift 2 ;;
+    -g | --grace) [ $# -ge 2 ] || fail "$1 needs a value"; grace=$2; shift 2 ;;
+    --sequence) sequence=1; shift ;;
+    -q | --quiet) quiet=1; shift ;;
+    -h | --help) usage; exit 0 ;;
+    --) shift; break ;;
+    -*) fail "unknown option $1 (see --help)" ;;
+    *) break ;;
+  esac
+done
+[ $# -ge 1 ] || { usage >&2; exit 2; }
+script=$1
+shift
+[ -f "$script" ] || fail "no such script: $script"
+case "$interpreter" in lua5.1 | luajit | wine) ;; *) fail "unknown interpreter $interpreter (lua5.1, luajit or wine)" ;; esac
+[[ "$grace" =~ ^[0-9]+([.][0-9]+)?$ ]] || fail "--grace takes seconds, not $grace"
+IFS=, read -r -a tags <<<"$devices"
+for tag in "${tags[@]}"; do
+  case "$tag" in X52P | SFIP | UNKN) ;; *) fail "unknown device tag \"$tag\" in --devices (X52P, SFIP or UNKN)" ;; esac
+done
+[ -z "$scenario" ] || [ -f "$scenario" ] || fail "no such scenario: $scenario"
+mkdir -p "$output" 2>/dev/null && [ -w "$output" ] || fail "cannot write to the output folder $output"
+
+# Builds quietly; shows the build's output only when it fails.
+quietly() {
+  local log
+  log=$(mktemp)
+  if ! "$@" >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    fail "the build failed"
+  fi
+  rm -f "$log"
+}
+
+# The build the script runs with, which also checks the scenario before anything runs. VEXLAN_RUN_BUILD
+# and VEXLAN_RUN_WINDOWS_BUILD name build folders to use as they are (the tests use their own).
+export VEXLAN_SIM_DEVICES="$devices" VEXLAN_SIM_SEQUENCE="$sequence"
+[ "$quiet" = 1 ] && export VEXLAN_SIM_LOG=none || export VEXLAN_SIM_LOG=stderr
+output=$(cd "$output" && pwd)
+[ -z "$scenario" ] || scenario=$(cd "$(dirname "$scenario")" && pwd)/$(basename "$scenario")
+script_path=$(cd "$(dirname "$script")" && pwd)/$(basename "$script")
+if [ "$interpreter" = wine ]; then
+  build=${VEXLAN_RUN_WINDOWS_BUILD:-}
+  if [ -z "$build" ]; then
+    quietly bash "$root/scripts/setup.sh"
+    quietly cmake -S "$root" --preset windows
+    quietly cmake --build "$root/build/windows" --target vexlan vexlan_sim lua
+    build="$root/build/windows"
+  fi
+  host_path() { WINEPREFIX="$build/wineprefix" winepath -w "$1" 2>/dev/null; }
+  "$build/wine-run.sh" reg add 'HKLM\SOFTWARE\Vexlan\DirectOutput' /v DirectOutput /t REG_SZ \
+    /d "$(host_path "$build/vexlan_sim.dll")" /f >/dev/null 2>&1
+  lua=("$build/wine-run.sh" "$build/lua.exe")
+else
+  build=${VEXLAN_RUN_BUILD:-}
+  if [ -z "$build" ]; then
+    quietly bash "$root/scripts/setup.sh" run
+    quietly cmake -S "$root" --preset run
+    quietly cmake --build "$root/build/run" --target vexlan vexlan_sim
+    build="$root/build/run"
+  fi
+  host_path() { printf '%s' "$1"; }
+  export LUA_CPATH="$build/?.so;${LUA_CPATH:-;;}" VEXLAN_DIRECTOUTPUT="$build/vexlan_sim.so"
+  lua=("$interpreter")
+fi
+export VEXLAN_SIM_OUTPUT="$(host_path "$output")"
+
+scenario_end=
+if [ -n "$scenario" ]; then
+  scenario_end=$(VEXLAN_CHECK="$(host_path "$scenario")" "${lua[@]}" -e '
+    local sim = require "vexlan_sim"
+    local ending, problem = sim.check_scenario(os.getenv("VEXLAN_CHECK"))
+    if not ending then io.stderr:write("run.sh: ", problem, "\n") os.exit(2) end
+    print(ending)' </dev/null | tr -d '\r') || exit 2
+  [ -n "$scenario_end" ] || exit 2
+  export VEXLAN_SIM_SCENARIO="$(host_path "$scenario")"
+fi
+run=("${lua[@]}" "$(host_path "$script_path")")
+
+if [ -z "$scenario_end" ]; then
+  exec "${run[@]}" "$@"
+fi
+# The scenario owns standard input; the script may run until the scenario ends and GRACE seconds more.
+start_up=1
+[ "$interpreter" = wine ] && start_up=15  # Wine takes seconds to start a process
+limit=$(awk -v a="$scenario_end" -v b="$grace" -v c="$start_up" 'BEGIN { printf "%.3f", a + b + c }')
+set +e
+timeout --kill-after=5 "$limit" "${run[@]}" "$@" </dev/null
+status=$?
+set -e
+if [ "$status" = 124 ]; then
+  echo "run.sh: the script was still running $grace s after the scenario ended; stopped it" >&2
+fi
+exit "$status"
