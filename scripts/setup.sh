@@ -1,25 +1,27 @@
 #!/usr/bin/env bash
-# Installs what the build needs on a Debian 12 machine (as root), only what is missing,
-# and unpacks Debian's Lua 5.1 sources into .deps/ for the Windows build of lua51.dll and the sanitizer
-# builds' checked Lua.
+# Installs what the build needs on a Debian 12 machine (as root), only what is missing.
+#   scripts/setup.sh        everything: the Linux builds, their tests and sanitizers, the Windows build;
+#                           unpacks Debian's Lua 5.1 sources into .deps/ for the Windows build of lua51.dll
+#                           and the sanitizer builds' checked Lua
+#   scripts/setup.sh run    only what running a script on Linux needs (the `run` preset)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-  cmake ninja-build pkg-config clang libclang-rt-14-dev g++
-  googletest libgtest-dev libbenchmark-dev
+  cmake ninja-build pkg-config clang g++
   liblua5.1-0-dev lua5.1 luajit libluajit-5.1-dev
-  libgdk-pixbuf-2.0-dev
-  g++-mingw-w64-x86-64 wine wine64
-  dpkg-dev
+  libgdk-pixbuf-2.0-dev libstb-dev
 )
+if [ "${1:-all}" != run ]; then
+  packages+=(libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64 dpkg-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
 need_source=0
-[ -f .deps/lua5.1/src/lua.h ] || need_source=1
+[ "${1:-all}" = run ] || [ -f .deps/lua5.1/src/lua.h ] || need_source=1
 
 if [ "$need_source" = 1 ] && ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ \
     && ! grep -qs '^deb-src' /etc/apt/sources.list; then

@@ -171,7 +171,21 @@ int sim_fail(lua_State* L) {
   return 0;
 }
 
+// check_scenario(path): the scenario's end time in seconds, or nil and what is wrong with it.
+int sim_check_scenario(lua_State* L) {
+  double end = 0;
+  const std::string problem = CheckScenario(luaL_checkstring(L, 1), &end);
+  if (!problem.empty()) {
+    lua_pushnil(L);
+    lua_pushstring(L, problem.c_str());
+    return 2;
+  }
+  lua_pushnumber(L, end);
+  return 1;
+}
+
 const luaL_Reg kSimFunctions[] = {
+    {"check_scenario", sim_check_scenario},
     {"plug", sim_plug},
     {"unplug", sim_unplug},
     {"replug", sim_replug},

@@ -1,9 +1,11 @@
 #include "simulator/simulator.h"
 
 #include "platform/utf16.h"
+#include "simulator/panel_view.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 namespace vexlan::sim {
@@ -132,6 +134,7 @@ HResult Simulator::Initialize(const WideChar* plugin_name) {
   if (ForcedLocked("Initialize", &forced)) return RecordLocked(record, forced);
   plugin_name_.assign(plugin_name == nullptr ? u"" : plugin_name, units);
   initialized_ = true;
+  StartShowingLocked();
   if (thread_ == nullptr) {
     stop_ = false;
     thread_ = new std::thread([this] { EventLoop(); });
@@ -162,6 +165,7 @@ HResult Simulator::Deinitialize() {
   if (ForcedLocked("Deinitialize", &forced))
     return RecordLocked(MakeRecord("Deinitialize", nullptr, recording_), forced);
   initialized_ = false;
+  view_.Summary(devices_);
   device_handler_ = nullptr;
   page_handlers_.clear();
   button_handlers_.clear();
@@ -265,6 +269,7 @@ HResult Simulator::SetProfile(void* device, uint32_t length, const WideChar* pat
   if (!found->profile) found->profile.emplace();
   found->profile->assign(path == nullptr ? u"" : path, path == nullptr ? 0 : length);
   if (!found->profile->empty() && found->profile->back() == 0) found->profile->pop_back();
+  view_.Note(*found, "profile " + PanelView::Quote(*found->profile));
   return RecordLocked(record, kS_OK);
 }
 
@@ -280,6 +285,7 @@ HResult Simulator::AddPage(void* device, uint32_t page, uint32_t flags) {
   if (found->pages.count(page) != 0) return RecordLocked(record, kE_INVALIDARG);
   found->pages[page];
   if (flags & directoutput::kAddPageSetActive) found->active_page = page;
+  view_.Note(*found, "page " + std::to_string(page) + " added" + (flags & directoutput::kAddPageSetActive ? ", active" : ""));
   return RecordLocked(record, kS_OK);
 }
 
@@ -293,6 +299,7 @@ HResult Simulator::RemovePage(void* device, uint32_t page) {
   if (PresentDeviceLocked(device) == nullptr) return RecordLocked(record, kE_HANDLE);
   if (found->pages.erase(page) == 0) return RecordLocked(record, kE_PAGENOTACTIVE);
   if (found->active_page == page) found->active_page.reset();
+  view_.Note(*found, "page " + std::to_string(page) + " removed");
   return RecordLocked(record, kS_OK);
 }
 
@@ -309,6 +316,7 @@ HResult Simulator::SetLed(void* device, uint32_t page, uint32_t index, uint32_t 
   auto it = found->pages.find(page);
   if (it == found->pages.end()) return RecordLocked(record, kE_PAGENOTACTIVE);
   it->second.leds[index] = value != 0;
+  view_.Note(*found, "page " + std::to_string(page) + " LED " + std::to_string(index) + (value != 0 ? " on" : " off"));
   return RecordLocked(record, kS_OK);
 }
 
@@ -331,6 +339,8 @@ HResult Simulator::SetString(void* device, uint32_t page, uint32_t index, uint32
   std::u16string& stored = it->second.strings[index];
   stored.assign(text == nullptr ? u"" : text, text == nullptr ? 0 : length);
   if (!stored.empty() && stored.back() == 0) stored.pop_back();
+  view_.Note(*found, "page " + std::to_string(page) + " string " + std::to_string(index + 1) + " " +
+                         PanelView::Quote(stored));
   return RecordLocked(record, kS_OK);
 }
 
@@ -349,6 +359,7 @@ HResult Simulator::SetImage(void* device, uint32_t page, uint32_t index, uint32_
   if (it == found->pages.end()) return RecordLocked(record, kE_PAGENOTACTIVE);
   const auto* begin = static_cast<const uint8_t*>(data);
   it->second.images[index].assign(begin, begin + bytes);
+  view_.Picture(*found, page, index, it->second.images[index]);
   return RecordLocked(record, kS_OK);
 }
 
@@ -368,6 +379,7 @@ HResult Simulator::SetImageFromFile(void* device, uint32_t page, uint32_t index,
   if (ForcedLocked("SetImageFromFile", &forced)) return RecordLocked(record, forced);
   if (PresentDeviceLocked(device) == nullptr) return RecordLocked(record, kE_HANDLE);
   if (found->pages.count(page) == 0) return RecordLocked(record, kE_PAGENOTACTIVE);
+  view_.Note(*found, "page " + std::to_string(page) + " picture from the file " + PanelView::Quote(SentText(file, length)));
   return RecordLocked(record, kS_OK);
 }
 
@@ -433,6 +445,31 @@ void Simulator::EventLoop() {
   delivered_changed_.notify_all();
 }
 
+// ---- what the panels show, and the scenario ----------------------------------------------------
+
+void Simulator::StartShowingLocked() {
+  if (showing_) return;
+  showing_ = true;
+  std::string error;
+  if (!view_.Configure(&error)) std::fprintf(stderr, "vexlan_sim: %s\n", error.c_str());
+  view_.Start();
+  if (!player_.Load(static_cast<int>(devices_.size()), &error))
+    std::fprintf(stderr, "vexlan_sim: %s; playing no scenario\n", error.c_str());
+  player_.Start(*this);
+}
+
+std::string CheckScenario(const std::string& path, double* end) {
+  std::string text;
+  if (!ReadFile(path, &text)) return "cannot read the scenario " + path;
+  Scenario scenario;
+  std::string error;
+  if (!ParseScenario(text, path, &scenario, &error) ||
+      !CheckDeviceIds(scenario, static_cast<int>(Simulator::Instance().Devices().size()), path, &error))
+    return error;
+  *end = scenario.end;
+  return "";
+}
+
 // ---- control --------------------------------------------------------------------------------------
 
 void Simulator::Reset(const std::string& tags) {
@@ -449,6 +486,7 @@ int Simulator::Plug(const std::string& tag) {
   std::lock_guard<std::mutex> lock(mutex_);
   const int id = AttachLocked(tag);
   QueueLocked({Event::Kind::kArrival, devices_.back().handle, 0, true});
+  view_.Note(devices_.back(), "plugged");
   return id;
 }
 
@@ -462,6 +500,7 @@ bool Simulator::Unplug(int id) {
   device->active_page.reset();
   device->profile.reset();
   QueueLocked({Event::Kind::kRemoval, device->handle, 0, false});
+  view_.Note(*device, "unplugged");
   return true;
 }
 
@@ -472,6 +511,7 @@ bool Simulator::Replug(int id, bool new_handle) {
   if (new_handle) device->handle = reinterpret_cast<void*>(kFirstHandle + 0x100 * next_handle_++);
   device->present = true;
   QueueLocked({Event::Kind::kArrival, device->handle, 0, true});
+  view_.Note(*device, new_handle ? "plugged back in, under a new handle" : "plugged back in");
   return true;
 }
 
@@ -480,6 +520,9 @@ bool Simulator::Buttons(int id, uint32_t mask) {
   Device* device = FindByIdLocked(id);
   if (device == nullptr || !device->present) return false;
   QueueLocked({Event::Kind::kButtons, device->handle, mask, false});
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%X", mask);
+  view_.Note(*device, std::string("soft buttons ") + hex);
   return true;
 }
 
@@ -492,6 +535,7 @@ bool Simulator::PageChange(int id, uint32_t page, bool active) {
   else if (device->active_page == page)
     device->active_page.reset();
   QueueLocked({Event::Kind::kPage, device->handle, page, active});
+  view_.Note(*device, "turned to page " + std::to_string(page) + (active ? ", active" : ", inactive"));
   return true;
 }
 

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "simulator/panel_view.h"
+#include "simulator/scenario_player.h"
 #include "simulator/sim_control.h"
 
 namespace vexlan::sim {
@@ -97,6 +99,8 @@ class Simulator {
   void QueueLocked(const Event& event);
   void EventLoop();
   void StopThread(std::unique_lock<std::mutex>& lock);
+  // At the first Initialize: what the panels show becomes visible, and a scenario starts playing.
+  void StartShowingLocked();
 
   std::mutex mutex_;
   std::condition_variable queue_changed_;
@@ -119,8 +123,14 @@ class Simulator {
   bool recording_ = true;
   std::vector<CallRecord> calls_;
   std::map<std::string, HResult> failures_;
+  PanelView view_;
+  ScenarioPlayer player_;  // plays until the process ends
+  bool showing_ = false;
 };
 
 std::string Utf16ToUtf8(const WideChar* text, size_t units);
+
+// Reads and checks a scenario file for the devices attached now: "" and its end time, or what is wrong.
+std::string CheckScenario(const std::string& path, double* end);
 
 }  // namespace vexlan::sim

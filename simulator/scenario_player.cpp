@@ -1,0 +1,78 @@
+#include "simulator/scenario_player.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "simulator/simulator.h"
+
+namespace vexlan::sim {
+
+bool ReadFile(const std::string& path, std::string* text) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::ostringstream contents;
+  contents << file.rdbuf();
+  *text = contents.str();
+  return true;
+}
+
+bool ScenarioPlayer::Load(int devices_at_start, std::string* error) {
+  const char* path = std::getenv("VEXLAN_SIM_SCENARIO");
+  if (path == nullptr || *path == '\0' || loaded_) return true;
+  std::string text;
+  if (!ReadFile(path, &text)) {
+    *error = std::string("cannot read the scenario ") + path;
+    return false;
+  }
+  if (!ParseScenario(text, path, &scenario_, error) || !CheckDeviceIds(scenario_, devices_at_start, path, error))
+    return false;
+  loaded_ = true;
+  return true;
+}
+
+void ScenarioPlayer::Start(Simulator& simulator) {
+  if (!loaded_ || started_) return;
+  started_ = true;
+  input_.Open();
+  thread_ = std::thread([this, &simulator] { Play(simulator); });
+}
+
+void ScenarioPlayer::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  stop_requested_.notify_all();
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  input_.Close();
+}
+
+void ScenarioPlayer::Play(Simulator& simulator) {
+  const auto start = std::chrono::steady_clock::now();
+  auto wait_until = [&](double seconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto at = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                std::chrono::duration<double>(seconds));
+    return !stop_requested_.wait_until(lock, at, [this] { return stop_; });
+  };
+  using Kind = ScenarioEvent::Kind;
+  for (const ScenarioEvent& event : scenario_.events) {
+    if (!wait_until(event.at)) return;
+    switch (event.kind) {
+      case Kind::kPlug: simulator.Plug(event.text); break;
+      case Kind::kUnplug: simulator.Unplug(event.id); break;
+      case Kind::kReplug: simulator.Replug(event.id, event.flag); break;
+      case Kind::kButtons: simulator.Buttons(event.id, event.value); break;
+      case Kind::kPage: simulator.PageChange(event.id, event.value, event.flag); break;
+      case Kind::kKey: input_.Write(event.text); break;
+      case Kind::kEnd: break;
+    }
+  }
+  if (!wait_until(scenario_.end)) return;
+  simulator.Flush();  // what the scenario caused has reached the script before its input ends
+  input_.Close();
+}
+
+}  // namespace vexlan::sim
