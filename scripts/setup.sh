@@ -13,7 +13,8 @@ packages=(
   libgdk-pixbuf-2.0-dev libstb-dev
 )
 if [ "${1:-all}" != run ]; then
-  packages+=(libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64 dpkg-dev)
+  packages+=(libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64 dpkg-dev
+             luarocks make python3 zip unzip)
 fi
 missing=()
 for p in "${packages[@]}"; do
