@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian 12 machine (as root), only what is missing.
 #   scripts/setup.sh        everything: the Linux builds, their tests and sanitizers, the Windows build;
-#                           unpacks Debian's Lua 5.1 sources into .deps/ for the Windows build of lua51.dll
-#                           and the sanitizer builds' checked Lua
+#                           unpacks Debian's Lua 5.1 and LuaJIT sources into .deps/ for the Windows build
+#                           of lua51.dll, the sanitizer builds' checked Lua and LuaJIT for Windows
 #   scripts/setup.sh run    only what running a script on Linux needs (the `run` preset)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +22,7 @@ for p in "${packages[@]}"; do
 done
 
 need_source=0
-[ "${1:-all}" = run ] || [ -f .deps/lua5.1/src/lua.h ] || need_source=1
+[ "${1:-all}" = run ] || { [ -f .deps/lua5.1/src/lua.h ] && [ -f .deps/luajit/src/luajit.h ]; } || need_source=1
 
 if [ "$need_source" = 1 ] && ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ \
     && ! grep -qs '^deb-src' /etc/apt/sources.list; then
@@ -45,11 +45,19 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
 fi
 
-if [ "$need_source" = 1 ]; then
-  echo "setup: fetching the lua5.1 source package"
+# Debian's source package NAME unpacked into .deps/FOLDER, unless it is there already.
+fetch_source() {
+  local name=$1 folder=$2 marker=$3
+  [ -f ".deps/$folder/$marker" ] && return 0
+  echo "setup: fetching the $name source package"
   rm -rf .deps/src && mkdir -p .deps/src
-  (cd .deps/src && apt-get source -qq lua5.1 </dev/null >/dev/null 2>&1)
-  dir=$(find .deps/src -maxdepth 1 -type d -name 'lua5.1-*' | head -n 1)
-  [ -n "$dir" ] && [ -f "$dir/src/lua.h" ] || { echo "setup: lua5.1 source not found" >&2; exit 1; }
-  rm -rf .deps/lua5.1 && mv "$dir" .deps/lua5.1 && rm -rf .deps/src
+  (cd .deps/src && apt-get source -qq "$name" </dev/null >/dev/null 2>&1)
+  local dir
+  dir=$(find .deps/src -maxdepth 1 -type d -name "$name-*" | head -n 1)
+  [ -n "$dir" ] && [ -f "$dir/$marker" ] || { echo "setup: $name source not found" >&2; exit 1; }
+  rm -rf ".deps/$folder" && mv "$dir" ".deps/$folder" && rm -rf .deps/src
+}
+if [ "$need_source" = 1 ]; then
+  fetch_source lua5.1 lua5.1 src/lua.h     # lua51.dll and lua.exe; the sanitizer builds' checked Lua
+  fetch_source luajit luajit src/luajit.h  # LuaJIT for Windows, a second host for the release's test
 fi
