@@ -3,13 +3,19 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string>
 
 #include "platform/lua_api.h"
 
 namespace vexlan::bench {
 
-// Every malloc, calloc and realloc in the process (operator new included) since start.
+// Every malloc, calloc and realloc since start (operator new included): the whole process on Linux; on
+// Windows, those of the code linked into the benchmark program. Per platform (posix/, win/).
 long ProcessAllocations();
+
+// The platform's own decode of a picture file, the baseline of the resized-file benchmarks: gdk-pixbuf
+// on Linux, GDI+ (the bitmap read out whole) on Windows. Per platform (posix/, win/).
+void DecodeWithPlatform(const std::string& path);
 // Allocations made through the counting allocator of states from NewCountingState.
 long LuaAllocations();
 

@@ -1,10 +1,14 @@
 // Images and texts: conversion and whole calls against memcpy of one device image, resized files
-// against gdk-pixbuf's own decode of the same file, and the heap allocations each call makes.
+// against the platform decoder's own decode of the same file, and the heap allocations each call makes.
 #include <benchmark/benchmark.h>
-#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#include "stb_image_write.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -129,22 +133,21 @@ BENCHMARK(BM_SetImageFromFileByNameFromLua);
 std::string PictureFile(const char* type) {
   static std::string directory;
   if (directory.empty()) {
-    char pattern[] = "/tmp/vexlan-bench-XXXXXX";
-    directory = mkdtemp(pattern);
-    GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 1920, 1080);
-    uint8_t* pixels = gdk_pixbuf_get_pixels(picture);
-    const int stride = gdk_pixbuf_get_rowstride(picture);
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("vexlan-bench-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(folder);
+    directory = folder.generic_string();
+    std::vector<uint8_t> pixels(1920 * 1080 * 3);
     std::mt19937 random(3);
     for (int y = 0; y < 1080; ++y)
       for (int x = 0; x < 1920; ++x) {
-        uint8_t* p = pixels + y * stride + 3 * x;
+        uint8_t* p = pixels.data() + (y * 1920 + x) * 3;
         p[0] = static_cast<uint8_t>(x / 8 + (random() & 7));
         p[1] = static_cast<uint8_t>(y / 5 + ((x ^ y) & 16));
         p[2] = static_cast<uint8_t>((x + y) / 12);
       }
-    gdk_pixbuf_save(picture, (directory + "/picture.png").c_str(), "png", nullptr, nullptr);
-    gdk_pixbuf_save(picture, (directory + "/picture.jpg").c_str(), "jpeg", nullptr, "quality", "90", nullptr);
-    g_object_unref(picture);
+    stbi_write_png((directory + "/picture.png").c_str(), 1920, 1080, 3, pixels.data(), 1920 * 3);
+    stbi_write_jpg((directory + "/picture.jpg").c_str(), 1920, 1080, 3, pixels.data(), 90);
   }
   return directory + "/picture." + type;
 }
@@ -154,20 +157,16 @@ void ResizedFromLua(benchmark::State& bench, const char* type) {
 }
 void BaselineDecode(benchmark::State& bench, const char* type) {
   const std::string path = PictureFile(type);
-  for (auto _ : bench) {
-    GdkPixbuf* picture = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
-    benchmark::DoNotOptimize(picture);
-    g_object_unref(picture);
-  }
+  for (auto _ : bench) DecodeWithPlatform(path);
 }
 void BM_SetImageFromFileResized_Png1080(benchmark::State& bench) { ResizedFromLua(bench, "png"); }
-void BM_Baseline_GdkPixbufDecode_Png1080(benchmark::State& bench) { BaselineDecode(bench, "png"); }
+void BM_Baseline_PlatformDecode_Png1080(benchmark::State& bench) { BaselineDecode(bench, "png"); }
 void BM_SetImageFromFileResized_Jpeg1080(benchmark::State& bench) { ResizedFromLua(bench, "jpg"); }
-void BM_Baseline_GdkPixbufDecode_Jpeg1080(benchmark::State& bench) { BaselineDecode(bench, "jpg"); }
+void BM_Baseline_PlatformDecode_Jpeg1080(benchmark::State& bench) { BaselineDecode(bench, "jpg"); }
 BENCHMARK(BM_SetImageFromFileResized_Png1080)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Baseline_GdkPixbufDecode_Png1080)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Baseline_PlatformDecode_Png1080)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SetImageFromFileResized_Jpeg1080)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Baseline_GdkPixbufDecode_Jpeg1080)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Baseline_PlatformDecode_Jpeg1080)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vexlan::bench

@@ -22,7 +22,8 @@ for p in "${packages[@]}"; do
 done
 
 need_source=0
-[ "${1:-all}" = run ] || { [ -f .deps/lua5.1/src/lua.h ] && [ -f .deps/luajit/src/luajit.h ]; } || need_source=1
+[ "${1:-all}" = run ] || { [ -f .deps/lua5.1/src/lua.h ] && [ -f .deps/luajit/src/luajit.h ] \
+  && [ -f .deps/benchmark/CMakeLists.txt ]; } || need_source=1
 
 if [ "$need_source" = 1 ] && ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ \
     && ! grep -qs '^deb-src' /etc/apt/sources.list; then
@@ -60,4 +61,5 @@ fetch_source() {
 if [ "$need_source" = 1 ]; then
   fetch_source lua5.1 lua5.1 src/lua.h     # lua51.dll and lua.exe; the sanitizer builds' checked Lua
   fetch_source luajit luajit src/luajit.h  # LuaJIT for Windows, a second host for the release's test
+  fetch_source benchmark benchmark CMakeLists.txt  # Google Benchmark for the Windows benchmarks
 fi
