@@ -58,6 +58,10 @@ VEXLAN_SIM_API void ClearCalls();
 VEXLAN_SIM_API void SetRecording(bool on);
 // Makes the entry point `name` (without prefix) answer `result` without acting, until Unfail.
 VEXLAN_SIM_API void Fail(const std::string& name, HResult result);
+// As Fail, once the entry point has acted normally `steps` more times. A step is a call, or for Enumerate
+// one device reported: the Enumerate call that uses up the count reports that many devices and then
+// fails, as an enumeration that fails half-way.
+VEXLAN_SIM_API void FailAfter(const std::string& name, uint32_t steps, HResult result);
 VEXLAN_SIM_API void Unfail(const std::string& name);
 
 }  // namespace vexlan::sim

@@ -161,13 +161,15 @@ int sim_recording(lua_State* L) {
   return 0;
 }
 
+HResult HResultArg(lua_State* L, int index) { return static_cast<HResult>(U32Arg(L, index)); }
+
 int sim_fail(lua_State* L) {
   const char* name = luaL_checkstring(L, 1);
   if (std::strncmp(name, "DirectOutput_", 13) == 0) name += 13;
   if (lua_isnoneornil(L, 2))
     Sim().Unfail(name);
   else
-    Sim().Fail(name, static_cast<HResult>(static_cast<uint32_t>(static_cast<int64_t>(luaL_checknumber(L, 2)))));
+    Sim().FailAfter(name, lua_isnoneornil(L, 3) ? 0 : U32Arg(L, 3), HResultArg(L, 2));
   return 0;
 }
 

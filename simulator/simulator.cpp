@@ -109,7 +109,11 @@ Device* Simulator::PresentDeviceLocked(void* handle) {
 bool Simulator::ForcedLocked(const char* name, HResult* result) {
   auto it = failures_.find(name);
   if (it == failures_.end()) return false;
-  *result = it->second;
+  if (it->second.steps_before > 0) {
+    --it->second.steps_before;
+    return false;
+  }
+  *result = it->second.result;
   return true;
 }
 
@@ -186,20 +190,30 @@ HResult Simulator::RegisterDeviceCallback(DeviceChangeHandlerFn handler, void* c
 
 HResult Simulator::Enumerate(EnumerateHandlerFn handler, void* context) {
   std::vector<void*> handles;
+  HResult result = kS_OK;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     CallRecord record = MakeRecord("Enumerate", nullptr, recording_);
     record.handler = handler != nullptr;
-    HResult forced;
-    if (ForcedLocked("Enumerate", &forced)) return RecordLocked(record, forced);
     for (const Device& device : devices_)
       if (device.present) handles.push_back(device.handle);
-    RecordLocked(record, kS_OK);
+    // A forced failure counts devices reported, not calls: the call that uses up what is left of the
+    // count reports that many and then fails.
+    auto failure = failures_.find("Enumerate");
+    if (failure != failures_.end()) {
+      uint32_t& left = failure->second.steps_before;
+      if (handles.size() >= left) {
+        handles.resize(left);
+        result = failure->second.result;
+      }
+      left -= static_cast<uint32_t>(handles.size());
+    }
+    RecordLocked(record, result);
   }
   // Synchronously, in attachment order, with no lock held: the handler calls back into the library.
   if (handler != nullptr)
     for (void* handle : handles) handler(handle, context);
-  return kS_OK;
+  return result;
 }
 
 HResult Simulator::RegisterPageCallback(void* device, PageChangeHandlerFn handler, void* context) {
@@ -633,9 +647,11 @@ void Simulator::SetRecording(bool on) {
   recording_ = on;
 }
 
-void Simulator::Fail(const std::string& name, HResult result) {
+void Simulator::Fail(const std::string& name, HResult result) { FailAfter(name, 0, result); }
+
+void Simulator::FailAfter(const std::string& name, uint32_t steps, HResult result) {
   std::lock_guard<std::mutex> lock(mutex_);
-  failures_[name] = result;
+  failures_[name] = {result, steps};
 }
 
 void Simulator::Unfail(const std::string& name) {
@@ -669,6 +685,9 @@ std::vector<CallRecord> Calls() { return Simulator::Instance().Calls(); }
 void ClearCalls() { Simulator::Instance().ClearCalls(); }
 void SetRecording(bool on) { Simulator::Instance().SetRecording(on); }
 void Fail(const std::string& name, HResult result) { Simulator::Instance().Fail(name, result); }
+void FailAfter(const std::string& name, uint32_t steps, HResult result) {
+  Simulator::Instance().FailAfter(name, steps, result);
+}
 void Unfail(const std::string& name) { Simulator::Instance().Unfail(name); }
 
 }  // namespace vexlan::sim

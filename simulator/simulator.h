@@ -85,6 +85,7 @@ class Simulator {
   void ClearCalls();
   void SetRecording(bool on);
   void Fail(const std::string& name, HResult result);
+  void FailAfter(const std::string& name, uint32_t steps, HResult result);
   void Unfail(const std::string& name);
 
  private:
@@ -122,7 +123,11 @@ class Simulator {
   bool stop_ = false;
   bool recording_ = true;
   std::vector<CallRecord> calls_;
-  std::map<std::string, HResult> failures_;
+  struct Failure {
+    HResult result;
+    uint32_t steps_before;  // calls (Enumerate: devices reported) still to be served normally
+  };
+  std::map<std::string, Failure> failures_;
   PanelView view_;
   ScenarioPlayer player_;  // plays until the process ends
   bool showing_ = false;
