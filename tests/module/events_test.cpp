@@ -230,8 +230,9 @@ TEST_P(NoScriptWaitsOnAnother, ListenReturnsWhileAnotherStatesCallbackRuns) {
   AddHold(*a);
   ASSERT_EQ(a->Run("vexlan.RegisterSoftButtonCallback('SFIP', 1, function() hold() end)"), "");
   ASSERT_EQ(b->Run("seen = 0"), "");
-  if (GetParam() != WhatBWants::kNothing)
+  if (GetParam() != WhatBWants::kNothing) {
     ASSERT_EQ(b->Run("vexlan.RegisterSoftButtonCallback('SFIP', 1, function() seen = seen + 1 end)"), "");
+  }
 
   std::thread script_a([&] { a->Run("vexlan.Listen()"); });
   std::atomic<bool> b_returned{false};
