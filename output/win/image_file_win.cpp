@@ -1,5 +1,6 @@
-// Image files on Windows: GDI+ decodes the file into a DIB section of the picture's own size, and one
-// StretchBlt in COLORONCOLOR mode places the whole picture on the canvas.
+// Image files on Windows: the file is read whole and its headers checked against the decode bound; GDI+
+// then decodes those very bytes, from a stream over them, into a DIB section of the picture's own size,
+// and one StretchBlt in COLORONCOLOR mode places the whole picture on the canvas.
 //
 // Sources whose pixel format GDI reads as it is (indexed, 16-bit 5-5-5 or 5-6-5, 24- and 32-bit RGB, and
 // straight ARGB) are copied row by row; the 5-6-5 DIB says so with bit-field masks. Premultiplied sources
@@ -9,15 +10,18 @@
 // than blending, so that colours under transparency are kept as the row copy keeps them.
 #include <windows.h>
 // clang-format off
+#include <objbase.h>
 #include <objidl.h>
 #include <gdiplus.h>
 // clang-format on
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "output/image_file.h"
+#include "output/image_header.h"
 #include "output/win/draw_surface_win.h"
 
 namespace vexlan {
@@ -168,14 +172,15 @@ bool InstallPalette(GpBitmap* source, HBITMAP dib, HRESULT* failure) {
   return true;
 }
 
-HRESULT DecodeBitmap(GpBitmap* source, DecodedImage* decoded) {
+// `max_pixels`: what the file's headers promised; GDI+ reading more than that is not drawn.
+HRESULT DecodeBitmap(GpBitmap* source, uint64_t max_pixels, DecodedImage* decoded) {
   PixelFormat format = 0;
   UINT width = 0;
   UINT height = 0;
   GdipGetImagePixelFormat(source, &format);
   GdipGetImageHeight(source, &height);
   GdipGetImageWidth(source, &width);
-  if (width == 0 || height == 0 || static_cast<int64_t>(width) * height > kMaxDecodedPixels) return E_FAIL;
+  if (width == 0 || height == 0 || uint64_t{width} * height > std::min(max_pixels, kMaxDecodedPixels)) return E_FAIL;
 
   PixelFormat chosen = PixelFormat32bppRGB;
   UINT bit_count = 32;
@@ -258,11 +263,120 @@ HRESULT DecodeBitmap(GpBitmap* source, DecodedImage* decoded) {
   return S_OK;
 }
 
+// A regular file's bytes, at most kMaxImageFileBytes of them, in movable global memory that a stream
+// can take over.
+class FileBytes {
+ public:
+  explicit FileBytes(const WideChar* file_name) {
+    HANDLE file = CreateFileW(reinterpret_cast<const WCHAR*>(file_name), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    LARGE_INTEGER size;
+    if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
+        static_cast<uint64_t>(size.QuadPart) <= kMaxImageFileBytes) {
+      Read(file, static_cast<size_t>(size.QuadPart));
+    }
+    CloseHandle(file);
+  }
+  ~FileBytes() {
+    if (memory_ != nullptr) GlobalFree(memory_);
+  }
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+
+  bool ok() const { return memory_ != nullptr; }
+  size_t size() const { return size_; }
+
+  // Whether a decoder may be given these bytes.
+  bool MayDecode(ImageHeader* header) const {
+    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(memory_));
+    if (bytes == nullptr) return false;
+    const bool may = MayDecodeImage(bytes, size_, header);
+    GlobalUnlock(memory_);
+    return may;
+  }
+
+  // A GIF as decoders are given it: its first frame alone.
+  bool KeepFirstGifFrame() {
+    HGLOBAL rewritten = GlobalAlloc(GMEM_MOVEABLE, size_ + kGifRewriteRoom);
+    auto* to = rewritten != nullptr ? static_cast<uint8_t*>(GlobalLock(rewritten)) : nullptr;
+    const auto* from = to != nullptr ? static_cast<const uint8_t*>(GlobalLock(memory_)) : nullptr;
+    const size_t written = from != nullptr ? RewriteGifFirstFrame(from, size_, to) : 0;
+    if (from != nullptr) GlobalUnlock(memory_);
+    if (to != nullptr) GlobalUnlock(rewritten);
+    if (written == 0) {
+      if (rewritten != nullptr) GlobalFree(rewritten);
+      return false;
+    }
+    GlobalFree(memory_);
+    memory_ = rewritten;
+    size_ = written;
+    return true;
+  }
+
+  // A stream over exactly the bytes read, which takes the memory over; nullptr if none can be made.
+  IStream* TakeStream() {
+    IStream* stream = nullptr;
+    if (CreateStreamOnHGlobal(memory_, TRUE, &stream) != S_OK || stream == nullptr) return nullptr;
+    memory_ = nullptr;
+    ULARGE_INTEGER length;
+    length.QuadPart = size_;
+    if (stream->SetSize(length) != S_OK) {  // the block may be larger than the file
+      stream->Release();
+      return nullptr;
+    }
+    return stream;
+  }
+
+ private:
+  // A file that grows meanwhile is read up to the size it had; one that shrinks, to its end.
+  void Read(HANDLE file, size_t expected) {
+    memory_ = GlobalAlloc(GMEM_MOVEABLE, expected != 0 ? expected : 1);
+    auto* bytes = memory_ != nullptr ? static_cast<uint8_t*>(GlobalLock(memory_)) : nullptr;
+    bool failed = bytes == nullptr;
+    while (size_ < expected) {
+      DWORD got = 0;
+      const DWORD wanted = static_cast<DWORD>(std::min<size_t>(expected - size_, 1u << 24));
+      if (!ReadFile(file, bytes + size_, wanted, &got, nullptr)) failed = true;
+      if (failed || got == 0) break;
+      size_ += got;
+    }
+    if (bytes != nullptr) GlobalUnlock(memory_);
+    if (failed && memory_ != nullptr) {
+      GlobalFree(memory_);
+      memory_ = nullptr;
+    }
+  }
+
+  HGLOBAL memory_ = nullptr;
+  size_t size_ = 0;
+};
+
+class Stream {
+ public:
+  explicit Stream(IStream* stream) : stream_(stream) {}
+  ~Stream() {
+    if (stream_ != nullptr) stream_->Release();
+  }
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+  IStream* get() const { return stream_; }
+
+ private:
+  IStream* stream_;
+};
+
 HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
-  if (!Decoder().StartGdiplus()) return E_FAIL;
-  Bitmap source;
-  if (GdipCreateBitmapFromFile(reinterpret_cast<const WCHAR*>(file_name), source.out()) != Ok) return E_FAIL;
-  return DecodeBitmap(source.get(), decoded);
+  FileBytes file(file_name);
+  ImageHeader header;
+  if (!file.ok() || !file.MayDecode(&header)) return E_FAIL;
+  if (header.format == ImageFormat::kGif && !file.KeepFirstGifFrame()) return E_FAIL;
+  const Stream stream(file.TakeStream());
+  if (stream.get() == nullptr || !Decoder().StartGdiplus()) return E_FAIL;
+  Bitmap source;  // disposed before the stream it reads is released
+  if (GdipCreateBitmapFromStream(stream.get(), source.out()) != Ok) return E_FAIL;
+  return DecodeBitmap(source.get(), header.pixels, decoded);
 }
 
 // The whole decoded picture onto the 320x240 surface.
@@ -295,7 +409,8 @@ void DrawImageFile(DrawSurface* target, const WideChar* file_name) {
 
 void DrawGdiplusBitmap(DrawSurface* target, GpBitmap* picture) {
   DecodedImage image;
-  if (target != nullptr && picture != nullptr && SUCCEEDED(DecodeBitmap(picture, &image))) Stretch(target, image);
+  if (target != nullptr && picture != nullptr && SUCCEEDED(DecodeBitmap(picture, kMaxDecodedPixels, &image)))
+    Stretch(target, image);
   if (image.dib != nullptr) DeleteObject(image.dib);
 }
 

@@ -1,5 +1,6 @@
 // The GDI+ decoder's ways to a DIB on Windows: the row copy (here 5-6-5 pixels, which GDI reads only with
-// bit-field masks, and premultiplied alpha, recorded at 300 and 96 dpi) and the draw path (48-bit pixels).
+// bit-field masks, and premultiplied alpha, recorded at 300 and 96 dpi), the draw path (48-bit pixels),
+// and the decode bound on what GDI+ made.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -177,6 +178,25 @@ TEST_F(GdiplusSession, ADrawnPictureFillsThePanelWhateverItsResolution) {
   EXPECT_EQ(canvas.At(319, 239), (Rgb{255, 255, 255}));
   EXPECT_EQ(canvas.At(80, 0), (Rgb{255, 0, 0}));
   EXPECT_EQ(canvas.At(0, 120), (Rgb{0, 0, 255}));
+}
+
+// The decode bound holds for what GDI+ made, too: 2^24 pixels are drawn, one column more is not.
+TEST_F(GdiplusSession, APictureBeyondTheDecodeBoundIsNotDrawn) {
+  for (const int width : {4096, 4097}) {
+    GpBitmap* picture = nullptr;
+    ASSERT_EQ(GdipCreateBitmapFromScan0(width, 4096, 0, PixelFormat24bppRGB, nullptr, &picture), Ok);
+    GpGraphics* graphics = nullptr;
+    ASSERT_EQ(GdipGetImageGraphicsContext(picture, &graphics), Ok);
+    GdipGraphicsClear(graphics, 0xFFFFFFFF);
+    GdipDeleteGraphics(graphics);
+
+    Canvas canvas;
+    ASSERT_TRUE(canvas.ok());
+    DrawGdiplusBitmap(canvas.Begin(), picture);
+    canvas.End();
+    GdipDisposeImage(picture);
+    EXPECT_EQ(canvas.At(319, 239), width == 4096 ? (Rgb{255, 255, 255}) : (Rgb{0, 0, 0})) << width;
+  }
 }
 
 }  // namespace
