@@ -43,6 +43,7 @@ class DecoderState {
   ~DecoderState() {
     for (auto& place : cache_)
       if (HDC dc = place.exchange(nullptr)) DeleteDC(dc);
+    if (kept_dib_ != nullptr) DeleteObject(kept_dib_);
     if (!lock_ready_) return;
     EnterCriticalSection(&lock_);
     if (token_ != 0) GdiplusShutdown(token_);
@@ -91,6 +92,41 @@ class DecoderState {
     LeaveCriticalSection(&lock_);
   }
 
+  // One DIB is kept from the last picture, so that a picture of the same size and format as the last
+  // one needs no new mapping: under a screen-sized picture, a fresh DIB's page faults cost more than a
+  // tenth of the decode. Every row of a DIB taken is written again before it is read.
+  HBITMAP TakeDib(const BITMAPINFOHEADER& wanted, void** bits) {
+    if (!lock_ready_) return nullptr;
+    EnterCriticalSection(&lock_);
+    HBITMAP dib = nullptr;
+    if (kept_dib_ != nullptr && kept_.biWidth == wanted.biWidth && kept_.biHeight == wanted.biHeight &&
+        kept_.biBitCount == wanted.biBitCount && kept_.biCompression == wanted.biCompression) {
+      dib = kept_dib_;
+      *bits = kept_bits_;
+      kept_dib_ = nullptr;
+    }
+    LeaveCriticalSection(&lock_);
+    return dib;
+  }
+
+  // Keeps `dib` for the next picture when it is small enough and has no palette; else deletes it (and
+  // whatever was kept before).
+  void GiveBackDib(HBITMAP dib, const BITMAPINFOHEADER& header, void* bits) {
+    if (dib == nullptr) return;
+    const uint64_t bytes = static_cast<uint64_t>(header.biWidth) * header.biHeight * header.biBitCount / 8;
+    if (!lock_ready_ || header.biBitCount <= 8 || bytes > kKeptDibBytes) {
+      DeleteObject(dib);
+      return;
+    }
+    EnterCriticalSection(&lock_);
+    HBITMAP displaced = kept_dib_;
+    kept_dib_ = dib;
+    kept_ = header;
+    kept_bits_ = bits;
+    LeaveCriticalSection(&lock_);
+    if (displaced != nullptr) DeleteObject(displaced);
+  }
+
   HDC TakeDc() {
     for (auto& place : cache_)
       if (HDC dc = place.exchange(nullptr)) return dc;
@@ -112,6 +148,10 @@ class DecoderState {
   ULONG_PTR token_ = 0;
   int32_t live_images_ = 0;
   std::atomic<HDC> cache_[kCachedDcs];
+  static constexpr uint64_t kKeptDibBytes = 16u << 20;
+  HBITMAP kept_dib_ = nullptr;  // guarded by lock_
+  BITMAPINFOHEADER kept_{};
+  void* kept_bits_ = nullptr;
 };
 
 DecoderState& Decoder() {
@@ -138,6 +178,8 @@ class Bitmap {
 
 struct DecodedImage {
   HBITMAP dib = nullptr;
+  BITMAPINFOHEADER header{};
+  void* bits = nullptr;
   UINT width = 0;
   UINT height = 0;
 };
@@ -208,7 +250,9 @@ HRESULT DecodeBitmap(GpBitmap* source, uint64_t max_pixels, DecodedImage* decode
     std::memcpy(info.colors, masks, sizeof masks);
   }
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP dib = Decoder().TakeDib(info.header, &bits);
+  if (dib == nullptr)
+    dib = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
   if (dib == nullptr || bits == nullptr) {
     if (dib != nullptr) DeleteObject(dib);
     return E_FAIL;
@@ -228,11 +272,15 @@ HRESULT DecodeBitmap(GpBitmap* source, uint64_t max_pixels, DecodedImage* decode
   if (format == chosen || (format & PixelFormatPAlpha)) {
     BitmapData data;
     GpRect rect(0, 0, static_cast<INT>(width), static_cast<INT>(height));
-    if (GdipBitmapLockBits(source, &rect, ImageLockModeRead, chosen, &data) == Ok) {
-      const size_t row_bytes = (static_cast<size_t>(bit_count) * width + 7) / 8;
-      for (UINT y = 0; y < height; ++y)
-        std::memcpy(top_row - static_cast<size_t>(pitch) * y,
-                    static_cast<const BYTE*>(data.Scan0) + data.Stride * static_cast<INT>(y), row_bytes);
+    // GDI+ writes the rows straight into the DIB's own (a buffer of the caller's, top row first), rather
+    // than into one of its own that would then be copied.
+    data.Width = width;
+    data.Height = height;
+    data.Stride = -pitch;
+    data.PixelFormat = chosen;
+    data.Scan0 = top_row;
+    data.Reserved = 0;
+    if (GdipBitmapLockBits(source, &rect, ImageLockModeRead | ImageLockModeUserInputBuf, chosen, &data) == Ok) {
       GdipBitmapUnlockBits(source, &data);
       copied = true;
     } else if (format == chosen) {
@@ -258,6 +306,8 @@ HRESULT DecodeBitmap(GpBitmap* source, uint64_t max_pixels, DecodedImage* decode
     if (wrapper != nullptr) GdipDisposeImage(wrapper);
   }
   decoded->dib = dib;
+  decoded->header = info.header;
+  decoded->bits = bits;
   decoded->width = width;
   decoded->height = height;
   return S_OK;
@@ -403,7 +453,7 @@ void DrawImageFile(DrawSurface* target, const WideChar* file_name) {
   decoder.ImageBorn();
   DecodedImage image;
   if (target != nullptr && file_name != nullptr && SUCCEEDED(Decode(file_name, &image))) Stretch(target, image);
-  if (image.dib != nullptr) DeleteObject(image.dib);
+  decoder.GiveBackDib(image.dib, image.header, image.bits);
   decoder.ImageDied();
 }
 
@@ -411,7 +461,7 @@ void DrawGdiplusBitmap(DrawSurface* target, GpBitmap* picture) {
   DecodedImage image;
   if (target != nullptr && picture != nullptr && SUCCEEDED(DecodeBitmap(picture, kMaxDecodedPixels, &image)))
     Stretch(target, image);
-  if (image.dib != nullptr) DeleteObject(image.dib);
+  Decoder().GiveBackDib(image.dib, image.header, image.bits);
 }
 
 }  // namespace vexlan
