@@ -48,6 +48,17 @@ function T.deliver(sim, vexlan)
   vexlan.Listen()
 end
 
+-- Checks a scenario's text with the simulated library: its end time, or nil and what is wrong.
+function T.check_scenario(sim, text)
+  local name = os.tmpname()
+  local file = assert(io.open(name, "wb"))
+  file:write(text)
+  file:close()
+  local ending, problem = sim.check_scenario(name)
+  os.remove(name)
+  return ending, problem
+end
+
 function T.finish()
   print(string.format("%d passed, %d failed", T.passed, T.failed))
   os.exit(T.failed == 0 and 0 or 1)

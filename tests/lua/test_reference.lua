@@ -75,12 +75,7 @@ end
 T.test("the scenario samples are scenarios the simulator reads", function()
   local checked = 0
   for text in doc:gmatch("```scenario\n(.-\n)```") do
-    local name = os.tmpname()
-    local out = assert(io.open(name, "wb"))
-    out:write(text)
-    out:close()
-    local ending, problem = sim.check_scenario(name)
-    os.remove(name)
+    local ending, problem = T.check_scenario(sim, text)
     T.truthy(ending, problem)
     checked = checked + 1
   end

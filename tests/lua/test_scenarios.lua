@@ -4,12 +4,7 @@ local T = require "harness"
 local sim = require "vexlan_sim"
 
 local function check(text)
-  local name = os.tmpname()
-  local file = assert(io.open(name, "wb"))
-  file:write(text)
-  file:close()
-  local ending, problem = sim.check_scenario(name)
-  os.remove(name)
+  local ending, problem = T.check_scenario(sim, text)
   return ending, problem and problem:gsub("^.-:(%d+): ", "%1: ")
 end
 
