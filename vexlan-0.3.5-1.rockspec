@@ -21,5 +21,6 @@ build = {
     CMAKE_BUILD_TYPE = "Release",
     VEXLAN_TESTS = "OFF",
     VEXLAN_LUA_CMOD_DIR = "$(LIBDIR)",
+    VEXLAN_LUA_LMOD_DIR = "$(LUADIR)",
   },
 }

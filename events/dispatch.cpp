@@ -116,9 +116,10 @@ int Pending(const ClientEntry& entry) { return entry.pending.load(std::memory_or
 
 // Delivers, in order, at most `limit` queued events: those that waited when the caller looked. Events
 // queued meanwhile (a callback may cause them) are left for later, so that a drain always ends.
-void DrainQueue(ClientEntry& entry, lua_State* state, int limit) {
+int DrainQueue(ClientEntry& entry, lua_State* state, int limit) {
   ++entry.draining;
-  for (int delivered = 0; delivered < limit; ++delivered) {
+  int delivered = 0;
+  for (; delivered < limit; ++delivered) {
     ClientEvent event;
     {
       platform::FastMutexLock gate(entry.gate);
@@ -129,6 +130,7 @@ void DrainQueue(ClientEntry& entry, lua_State* state, int limit) {
     RunPlan(state, entry, event, plan);
   }
   --entry.draining;
+  return delivered;
 }
 
 // The one lent state a notifier holds while it runs that client's callbacks: moving on to the next
@@ -248,6 +250,11 @@ bool ParkForListen(ClientEntry& entry, lua_State* state) {
     WakeWaiter(entry);  // a close on another thread may be waiting for the state
   }
   return true;
+}
+
+int DeliverWaiting(ClientEntry& entry, lua_State* state) {
+  if (entry.owner.load(std::memory_order_seq_cst) != kOwnedByScript || entry.draining > 0) return 0;
+  return DrainQueue(entry, state, Pending(entry));
 }
 
 void ReturnFromListen(ClientEntry& entry) {

@@ -30,6 +30,12 @@ void DeliverToClients(const ClientEvent& event);
 bool ParkForListen(ClientEntry& entry, lua_State* state);
 void ReturnFromListen(ClientEntry& entry);
 
+// Delivering without waiting, on the script's thread: the events that waited when called, in order;
+// gives how many. Gives 0, delivering nothing, when the state is not the script's to enter (a callback
+// on a notifier's thread) or when a delivery of the queue is already under way in it (a callback of a
+// drain), so that nesting never deepens per event.
+int DeliverWaiting(ClientEntry& entry, lua_State* state);
+
 // Entry lifecycle. OpenEntry hands a free entry to `state` with every callback reference reset, its gate
 // open, and the state published last. CloseGate shuts the gate, after any callback running in the state,
 // before the entry is freed.

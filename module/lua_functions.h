@@ -5,6 +5,8 @@
 
 namespace vexlan {
 
+struct ClientEntry;
+
 // Queries (vexlan.cpp).
 int GetVersion(lua_State* state);
 int Listen(lua_State* state);
@@ -27,6 +29,14 @@ int RegisterPageCallback(lua_State* state);
 int RegisterSoftButtonCallback(lua_State* state);
 int RegisterSoftButtonUpCallback(lua_State* state);
 int RegisterSoftButtonDownCallback(lua_State* state);
+
+// Shared with the submodules (vexlan.cpp). The state that opened the module in `state`'s Lua universe,
+// and its client entry, or null when the module was not opened there or has no entry for it.
+lua_State* OpeningState(lua_State* state);
+ClientEntry* FindCallingClient(lua_State* state);
+// Listen's work: callbacks run while it waits for one character of standard input, which it gives
+// (EOF at the end of input).
+int ListenForCharacter(lua_State* state);
 
 // The client userdata's __gc.
 int CloseClient(lua_State* state);

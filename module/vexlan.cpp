@@ -5,8 +5,8 @@
 #include "devices/device_manager.h"
 #include "events/dispatch.h"
 #include "events/event_handlers.h"
-#include "module/conversions.h"
 #include "module/client_registry.h"
+#include "module/conversions.h"
 #include "module/device_call.h"
 #include "module/lua_functions.h"
 #include "output/image_file.h"
@@ -40,14 +40,6 @@ const luaL_Reg kFunctions[] = {
     {"Release", Release},
     {nullptr, nullptr},
 };
-
-lua_State* OpeningState(lua_State* state) {
-  lua_pushlightuserdata(state, const_cast<char*>(&kOpeningStateKey));
-  lua_rawget(state, LUA_REGISTRYINDEX);
-  auto* opener = static_cast<lua_State*>(lua_touserdata(state, -1));
-  lua_pop(state, 1);
-  return opener != nullptr ? opener : state;
-}
 
 void RecordOpeningState(lua_State* state) {
   if (OpeningState(state) != state) return;  // the first opener of this state keeps the key
@@ -98,11 +90,26 @@ int GetVersion(lua_State* state) {
   return 5;
 }
 
-int Listen(lua_State* state) {
-  ClientEntry* client = ClientTable::Instance().FindClient(OpeningState(state));
+lua_State* OpeningState(lua_State* state) {
+  lua_pushlightuserdata(state, const_cast<char*>(&kOpeningStateKey));
+  lua_rawget(state, LUA_REGISTRYINDEX);
+  auto* opener = static_cast<lua_State*>(lua_touserdata(state, -1));
+  lua_pop(state, 1);
+  return opener != nullptr ? opener : state;
+}
+
+ClientEntry* FindCallingClient(lua_State* state) { return ClientTable::Instance().FindClient(OpeningState(state)); }
+
+int ListenForCharacter(lua_State* state) {
+  ClientEntry* client = FindCallingClient(state);
   const bool parked = client != nullptr && ParkForListen(*client, client->state.load(std::memory_order_acquire));
-  std::fgetc(stdin);
+  const int character = std::fgetc(stdin);
   if (parked) ReturnFromListen(*client);
+  return character;
+}
+
+int Listen(lua_State* state) {
+  ListenForCharacter(state);
   return 0;
 }
 

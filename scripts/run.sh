@@ -103,7 +103,8 @@ else
     build="$root/build/run"
   fi
   host_path() { printf '%s' "$1"; }
-  export LUA_CPATH="$build/?.so;${LUA_CPATH:-;;}" VEXLAN_DIRECTOUTPUT="$build/vexlan_sim.so"
+  export LUA_CPATH="$build/?.so;${LUA_CPATH:-;;}" LUA_PATH="$build/?.lua;${LUA_PATH:-;;}"
+  export VEXLAN_DIRECTOUTPUT="$build/vexlan_sim.so"
   lua=("$interpreter")
 fi
 export VEXLAN_SIM_OUTPUT="$(host_path "$output")"

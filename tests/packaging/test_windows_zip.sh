@@ -34,13 +34,14 @@ cp "$build/lua.exe" "$build/lua51.dll" "$drive_c/vexlan/"
 # Host 2: LuaJIT in C:\luajit; the release unpacked beside luajit.exe, registered by use-simulator.cmd.
 mkdir -p "$drive_c/luajit"
 cp "$luajit/luajit.exe" "$luajit/lua51.dll" "$drive_c/luajit/"
-cp -r "$drive_c"/vexlan/vexlan*.dll "$drive_c"/vexlan/use-simulator.cmd "$drive_c"/vexlan/examples "$drive_c/luajit/"
+cp -r "$drive_c"/vexlan/vexlan*.dll "$drive_c"/vexlan/vexlan "$drive_c"/vexlan/use-simulator.cmd "$drive_c"/vexlan/examples "$drive_c/luajit/"
 for host in 'vexlan\lua.exe' 'luajit\luajit.exe'; do
   [ "$host" = 'luajit\luajit.exe' ] && wine cmd /c 'C:\luajit\use-simulator.cmd' >/dev/null 2>&1
   folder="$drive_c/${host%%\\*}"
   guide=$(cd "$folder" && VEXLAN_SIM_DEVICES=X52P,SFIP wine "C:\\$host" -e \
-    'local vexlan = require "vexlan" print(vexlan.GetVersion()) print(vexlan.GetNumDevices())' </dev/null 2>&1 | tr -d '\r')
-  check "$host: the guide's test (got: $guide)" test "$guide" = "$(printf '0.3.5\t0\t3\t5\t0\n2')"
+    'local vexlan = require "vexlan" print(vexlan.GetVersion()) print(vexlan.GetNumDevices())
+     print(require("vexlan.cockpit")._VERSION)' </dev/null 2>&1 | tr -d '\r')
+  check "$host: the guide's test (got: $guide)" test "$guide" = "$(printf '0.3.5\t0\t3\t5\t0\n2\n0.3.5')"
   session=$(cd "$folder" && VEXLAN_SIM_DEVICES=X52P,SFIP wine "C:\\$host" 'examples\simulated_session.lua' </dev/null 2>&1 | tr -d '\r')
   check "$host: the example drives the simulated panel (got: $session)" \
     grep -q -x "$(printf 'the panel shows:\tbuttons 5')" <<<"$session"

@@ -1,0 +1,67 @@
+// vexlan.loop: the ways for a script to let its callbacks run other than vexlan.Listen. A submodule in the
+// same library (`require "vexlan.loop"`), so that the module's own table keeps its functions. Unlike the
+// module's functions, these raise a Lua error for arguments of the wrong kind: they are meant for the
+// companion layer and for scripts that build their own loop.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "events/dispatch.h"
+#include "module/lua_functions.h"
+
+namespace vexlan {
+namespace {
+
+constexpr double kLongestWait = 86400.0;
+
+// poll(): delivers what waits for the calling state, in order, without waiting; gives how many events.
+int Poll(lua_State* state) {
+  ClientEntry* client = FindCallingClient(state);
+  lua_pushnumber(state, client == nullptr ? 0 : DeliverWaiting(*client, client->state.load(std::memory_order_acquire)));
+  return 1;
+}
+
+// listen(): Listen, which also says what it read: the character, or nil at the end of input.
+int ListenOnce(lua_State* state) {
+  const int character = ListenForCharacter(state);
+  if (character == EOF) return 0;
+  const char byte = static_cast<char>(character);
+  lua_pushlstring(state, &byte, 1);
+  return 1;
+}
+
+// wait(seconds): lets callbacks run, at once on DirectOutput's thread, for `seconds`, without reading
+// standard input; gives true, or false without waiting when the state cannot be lent (called from a
+// callback on DirectOutput's thread, which must not be held up).
+int Wait(lua_State* state) {
+  const double seconds = luaL_checknumber(state, 1);
+  luaL_argcheck(state, seconds >= 0 && seconds <= kLongestWait, 1, "seconds from 0 to 86400 expected");
+  ClientEntry* client = FindCallingClient(state);
+  const bool parked = client != nullptr && ParkForListen(*client, client->state.load(std::memory_order_acquire));
+  if (parked || client == nullptr) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  if (parked) ReturnFromListen(*client);
+  lua_pushboolean(state, parked || client == nullptr);
+  return 1;
+}
+
+// clock(): seconds on a steady clock, for timers (os.clock counts processor time, os.time whole seconds).
+int Clock(lua_State* state) {
+  const auto since = std::chrono::steady_clock::now().time_since_epoch();
+  lua_pushnumber(state, std::chrono::duration<double>(since).count());
+  return 1;
+}
+
+const luaL_Reg kLoopFunctions[] = {
+    {"poll", Poll}, {"listen", ListenOnce}, {"wait", Wait}, {"clock", Clock}, {nullptr, nullptr},
+};
+
+}  // namespace
+}  // namespace vexlan
+
+// A table of its own, returned and left to `require` to record: registering it by name would add a
+// field to the module's table.
+extern "C" VEXLAN_EXPORT int luaopen_vexlan_loop(lua_State* state) {
+  lua_newtable(state);
+  luaL_register(state, nullptr, vexlan::kLoopFunctions);
+  return 1;
+}

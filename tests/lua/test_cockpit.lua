@@ -1,0 +1,208 @@
+package.path = (arg[0]:match("^(.*[/\\])") or "./") .. "?.lua;" .. package.path
+local T = require "harness"
+local vexlan = require "vexlan"
+local sim = require "vexlan_sim"
+local loop = require "vexlan.loop"
+local cockpit = require "vexlan.cockpit"
+local FIP = 2
+
+local reported = {}
+cockpit.on_error = function(message) reported[#reported + 1] = tostring(message) end
+
+local function deliver()
+  sim.flush()
+  return cockpit.poll()
+end
+
+local function raw(r, g, b)
+  return string.rep("\0", 24) .. string.rep(string.char(r, g, b, 0), 320 * 240)
+end
+
+T.test("the module's table keeps its functions; the submodules stand apart", function()
+  local names = 0
+  for _ in pairs(vexlan) do names = names + 1 end
+  T.eq(names, 17)
+  T.eq(package.loaded["vexlan.loop"], loop)
+end)
+
+T.test("poll delivers what waited, in order, once; a poll inside a callback delivers nothing", function()
+  local masks, inner = {}, {}
+  vexlan.RegisterSoftButtonCallback("SFIP", 1, function(_, _, mask)
+    masks[#masks + 1] = mask
+    inner[#inner + 1] = loop.poll()
+  end)
+  for mask = 1, 5 do sim.buttons(FIP, mask) end
+  sim.flush()
+  T.eq(loop.poll(), 5)
+  T.eq(table.concat(masks, ","), "1,2,3,4,5")
+  T.eq(table.concat(inner, ","), "0,0,0,0,0")
+  T.eq(loop.poll(), 0)
+  vexlan.RegisterSoftButtonCallback("SFIP", 1, nil)
+end)
+
+T.test("wait lends the state: callbacks run during it on the simulator's thread", function()
+  local seen = 0
+  vexlan.RegisterSoftButtonCallback("SFIP", 1, function() seen = seen + 1 end)
+  sim.buttons(FIP, 1)
+  local deadline = loop.clock() + 5
+  repeat loop.wait(0.01) until seen == 1 or loop.clock() > deadline
+  T.eq(seen, 1)
+  T.eq(loop.listen(), nil, "standard input is at its end")
+  vexlan.RegisterSoftButtonCallback("SFIP", 1, nil)
+end)
+
+local panel = cockpit.device("SFIP", 1)
+
+local function set_up_panel()
+  panel:set_profile("C:\\profiles\\cockpit.pr0")
+  panel:add_page(1, false)
+  panel:add_page(2, true)
+  panel:add_page(3, false)
+  panel:set_string(2, 1, "ALT")
+  panel:set_string(2, 2, 12500)
+  panel:set_led(2, 0, true)
+  panel:set_led(2, 3, false)
+  panel:set_image(2, 1, raw(10, 20, 30))
+  panel:set_image(2, 1, raw(200, 100, 50))  -- the last image is the one kept
+  panel:add_page(4, false)
+  panel:set_string(4, 1, "GONE")
+  panel:remove_page(4)
+end
+
+local function expect_panel_restored(id)
+  T.eq(table.concat(sim.pages(id), ","), "1,2,3", "pages")
+  T.eq(sim.active_page(id), 2, "the active page")
+  T.eq(sim.string(id, 2, 0), "ALT")
+  T.eq(sim.string(id, 2, 1), "12500")
+  T.eq(sim.led(id, 2, 0), true)
+  T.eq(sim.led(id, 2, 3), false)
+  T.eq(sim.image(id, 2, 0):sub(1, 3), string.char(50, 100, 200), "the last image, blue-green-red")
+  T.eq(sim.profile(id), "C:\\profiles\\cockpit.pr0")
+end
+
+local presses, downs, arrivals = {}, {}, {}
+local function on_press(device, mask) presses[#presses + 1] = device.tag .. ":" .. mask end
+local function on_press_too(_, mask) presses[#presses + 1] = "again:" .. mask end
+panel:on("buttons", on_press)
+panel:on("buttons", on_press_too)
+panel:on("down", function(_, mask) downs[#downs + 1] = mask end)
+panel:on("added", function(device, added) arrivals[#arrivals + 1] = tostring(added) end)
+
+T.test("several listeners hear one event, each once, in the order added", function()
+  sim.buttons(FIP, 0)
+  deliver()
+  presses = {}
+  sim.buttons(FIP, 1)
+  T.eq(deliver(), 1)
+  T.eq(table.concat(presses, " "), "SFIP:1 again:1")
+  T.eq(table.concat(downs, " "), "1")
+  T.truthy(panel:off("buttons", on_press_too))
+  T.eq(panel:off("buttons", on_press_too), false, "removed once")
+  sim.buttons(FIP, 0)
+  deliver()
+  T.eq(table.concat(presses, " "), "SFIP:1 again:1 SFIP:0")
+end)
+
+for _, newhandle in ipairs({ false, true }) do
+  T.test("a unit back under " .. (newhandle and "a new" or "its old") .. " handle shows all again and its listeners work", function()
+    set_up_panel()
+    expect_panel_restored(FIP)
+    presses, downs, arrivals = {}, {}, {}
+    sim.unplug(FIP)
+    deliver()
+    T.eq(#sim.pages(FIP), 0, "the unit left blank")
+    sim.replug(FIP, newhandle)
+    deliver()
+    expect_panel_restored(FIP)
+    T.eq(table.concat(arrivals, " "), "true", "the arrival listener ran once")
+    sim.buttons(FIP, 2)
+    deliver()
+    T.eq(table.concat(presses, " "), "SFIP:2", "a press after the return reaches the listener once")
+    T.eq(table.concat(downs, " "), "2")
+    sim.buttons(FIP, 0)
+    deliver()
+  end)
+end
+
+T.test("page changes reach the listeners and move the page restored as active", function()
+  local pages = {}
+  local listener = panel:on("page", function(_, page, active) pages[#pages + 1] = page .. (active and "+" or "-") end)
+  sim.page(FIP, 2, false)
+  sim.page(FIP, 3, true)
+  deliver()
+  T.eq(table.concat(pages, " "), "2- 3+")
+  sim.unplug(FIP); sim.replug(FIP, true)
+  deliver()
+  T.eq(sim.active_page(FIP), 3)
+  sim.page(FIP, 1, true)
+  deliver()
+  T.eq(table.concat(pages, " "), "2- 3+ 1+", "the page registration renewed under the new handle")
+  panel:off("page", listener)
+end)
+
+T.test("a failing listener is reported and the others still run", function()
+  local second = 0
+  local function boom() error("listener broke") end
+  local function count() second = second + 1 end
+  panel:on("buttons", boom)
+  panel:on("buttons", count)
+  sim.buttons(FIP, 4)
+  deliver()
+  T.eq(second, 1)
+  T.truthy(reported[1] and reported[1]:find("listener broke", 1, true), "reported")
+  panel:off("buttons", boom); panel:off("buttons", count)
+end)
+
+T.test("a device set up while absent shows it when it arrives", function()
+  local later = cockpit.device("SFIP", 2)
+  T.eq(later:add_page(7, true), nil, "absent: the module gives no values")
+  later:set_string(7, 1, "HELLO")
+  local id = sim.plug("SFIP")
+  deliver()
+  T.eq(sim.active_page(id), 7)
+  T.eq(sim.string(id, 7, 0), "HELLO")
+end)
+
+T.test("timers run in poll and run(); run ends on stop, until, time and the end of input", function()
+  local ticks = 0
+  local timer = cockpit.every(0.001, function()
+    ticks = ticks + 1
+    if ticks == 3 then cockpit.stop() end
+  end)
+  T.eq(cockpit.run(), "stopped")
+  T.eq(ticks, 3)
+  T.eq(cockpit.run({ ["until"] = function() return ticks >= 5 end }), "until")
+  timer:stop()
+  local once = 0
+  cockpit.after(0, function() once = once + 1 end)
+  cockpit.poll(); cockpit.poll()
+  T.eq(once, 1)
+  T.eq(cockpit.run({ seconds = 0.01 }), "time")
+  T.eq(cockpit.run(), "end of input")
+end)
+
+T.test("mistakes in the layer's use raise errors that say what is wrong", function()
+  local cases = {
+    { function() cockpit.device("sfip", 1) end, 'the tag must be "X52P", "SFIP" or "UNKN"' },
+    { function() cockpit.device("SFIP", 11) end, "the ordinal must be a whole number from 1 to 10" },
+    { function() panel:add_page(-1) end, "add_page: the page must be a whole number" },
+    { function() panel:add_page(1, "yes") end, "add_page: active must be a boolean" },
+    { function() panel:set_string(1, 0, "x") end, "set_string: the string index must be a whole number from 1" },
+    { function() panel:set_string(1, 1, {}) end, "set_string: the text must be a string" },
+    { function() panel:set_led(1, 0.5, true) end, "set_led: the LED must be a whole number" },
+    { function() panel:set_image(1, 1, "short") end, "a raw image must be 307224 bytes, got 5" },
+    { function() panel:set_image(1, 1, {}) end, "the image must be a 320x240 canvas" },
+    { function() panel:on("click", print) end, 'the event must be "page", "buttons"' },
+    { function() panel:on("buttons", 42) end, "the listener must be a function" },
+    { function() cockpit.every(-1, print) end, "the seconds must be a number from 0 to 86400" },
+    { function() cockpit.run({ seconds = "1" }) end, "seconds must be a number" },
+    { function() loop.wait(0 / 0) end, "seconds from 0 to 86400 expected" },
+  }
+  for i, case in ipairs(cases) do
+    local ok, message = pcall(case[1])
+    T.eq(ok, false, "case " .. i .. " raised")
+    T.truthy(tostring(message):find(case[2], 1, true), "case " .. i .. ": " .. tostring(message))
+  end
+end)
+
+T.finish()
