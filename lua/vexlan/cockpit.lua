@@ -371,6 +371,14 @@ function cockpit.poll()
   return delivered
 end
 
+-- One turn of a loop paced by standard input: Listen (callbacks run while it waits), then the timers
+-- that are due. Gives the character read, or nil at the end of input.
+function cockpit.listen()
+  local character = loop.listen()
+  run_due_timers()
+  return character
+end
+
 local stopping = false
 
 -- Ends run() at its next turn; from a listener or timer.

@@ -179,6 +179,7 @@ T.test("timers run in poll and run(); run ends on stop, until, time and the end 
   T.eq(once, 1)
   T.eq(cockpit.run({ seconds = 0.01 }), "time")
   T.eq(cockpit.run(), "end of input")
+  T.eq(cockpit.listen(), nil)
 end)
 
 T.test("mistakes in the layer's use raise errors that say what is wrong", function()

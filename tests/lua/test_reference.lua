@@ -6,6 +6,7 @@ package.path = here .. "?.lua;" .. package.path
 local T = require "harness"
 local v = require "vexlan"
 local sim = require "vexlan_sim"
+local loop = require "vexlan.loop"
 
 local file = assert(io.open(here .. "../../docs/reference.md", "rb"))
 local doc = file:read("*a"):gsub("\r\n", "\n")
@@ -42,6 +43,7 @@ local function clean_up()
   for _, id in ipairs(attached) do sim.replug(id) end
   sim.flush()
   v.Listen()  -- standard input is at its end: returns at once
+  package.loaded["vexlan.cockpit"] = nil  -- its device-change callback went: the next sample loads it anew
   sim.recording(true)
   sim.clear_calls()
 end
@@ -82,10 +84,15 @@ T.test("the scenario samples are scenarios the simulator reads", function()
   T.truthy(checked >= 1, "a scenario sample")
 end)
 
-T.test("every function of vexlan and vexlan_sim is in the reference", function()
-  for module, functions in pairs({ vexlan = v, vexlan_sim = sim }) do
+T.test("every function of vexlan, vexlan_sim, vexlan.loop and vexlan.cockpit is in the reference", function()
+  local cockpit = require "vexlan.cockpit"
+  local device = getmetatable(cockpit.device("SFIP", 1)).__index
+  package.loaded["vexlan.cockpit"] = nil
+  for module, functions in pairs({ vexlan = v, vexlan_sim = sim, ["vexlan.loop"] = loop, cockpit = cockpit,
+                                   device = device }) do
     for name in pairs(functions) do
-      T.truthy(doc:find("`" .. name .. "`", 1, true) or doc:find("`" .. name .. "(", 1, true),
+      T.truthy(name:sub(1, 1) == "_" or doc:find("`" .. name .. "`", 1, true) or doc:find("`" .. name .. "(", 1, true)
+        or doc:find("`" .. module .. "." .. name .. "(", 1, true),
         module .. "." .. name .. " described")
     end
   end
