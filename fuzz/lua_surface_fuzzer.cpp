@@ -78,9 +78,9 @@ const double kNumbers[] = {0.0,        -0.0,       1.0,         2.0,      3.0,  
                            std::numeric_limits<double>::quiet_NaN()};
 const char* const kTags[] = {"SFIP", "X52P", "UNKN", "", "sfip", "X52P ", "ABCD"};
 const char* const kNumericStrings[] = {"1", "2", "1.5", "0x10", " 3 ", "1e10", "-0", "nan", "inf"};
-const char* const kGlobalNames[] = {"cb_count", "cb_error", "cb_listen", "cb_output", "cb_churn", "no_such_global",
-                                    "print"};
-const char* const kCallbacks[] = {"cb_count", "cb_error", "cb_listen", "cb_output", "cb_churn"};
+const char* const kGlobalNames[] = {"cb_count", "cb_error", "cb_listen", "cb_output", "cb_churn", "cb_poll",
+                                    "no_such_global", "print"};
+const char* const kCallbacks[] = {"cb_count", "cb_error", "cb_listen", "cb_output", "cb_churn", "cb_poll"};
 
 // What every state defines: callbacks that count, fail, wait, write and re-register.
 constexpr char kScript[] = R"(
@@ -94,6 +94,8 @@ constexpr char kScript[] = R"(
     vexlan.SetString(tag, ordinal, 1, 1, tostring(value))
     vexlan.SetLed(tag, ordinal, 1, 0, true)
   end
+  loop = require 'vexlan.loop'
+  function cb_poll() loop.poll() loop.wait(0) end
   function cb_churn(tag, ordinal)
     vexlan.RegisterSoftButtonCallback(tag, ordinal, cb_count)
     vexlan.RegisterPageCallback(tag, ordinal, nil)
@@ -147,6 +149,7 @@ class Session {
         return DeliverWhileParked();
       case 11:
         sim::Flush();
+        if (data_.ConsumeBool()) Poll();
         break;
     }
   }
@@ -165,6 +168,16 @@ class Session {
     state = luaL_newstate();
     test::PreloadModule(state);
     if (luaL_dostring(state, kScript) != 0) Broken("opening", lua_tostring(state, -1));
+  }
+
+  // The script delivers what waits without waiting, and checks that it left its stack as it was.
+  void Poll() {
+    lua_State* state = PickState();
+    if (state == nullptr) return;
+    const int top = lua_gettop(state);
+    if (luaL_dostring(state, "return loop.poll()") != 0) Broken("poll", lua_tostring(state, -1));
+    if (!lua_isnumber(state, -1) || lua_tonumber(state, -1) < 0) Broken("poll", "not a count");
+    lua_settop(state, top);
   }
 
   // As while the script waits in Listen: the simulator's thread delivers into the state.

@@ -14,6 +14,8 @@ void PreloadModule(lua_State* state) {
   lua_getfield(state, -1, "preload");
   lua_pushcfunction(state, luaopen_vexlan);
   lua_setfield(state, -2, "vexlan");
+  lua_pushcfunction(state, luaopen_vexlan_loop);
+  lua_setfield(state, -2, "vexlan.loop");
   lua_pop(state, 2);
 }
 

@@ -6,6 +6,7 @@
 #include "platform/lua_api.h"
 
 extern "C" int luaopen_vexlan(lua_State* state);
+extern "C" int luaopen_vexlan_loop(lua_State* state);
 
 namespace vexlan::test {
 
