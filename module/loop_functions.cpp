@@ -3,11 +3,13 @@
 // module's functions, these raise a Lua error for arguments of the wrong kind: they are meant for the
 // companion layer and for scripts that build their own loop.
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 
 #include "events/dispatch.h"
 #include "module/lua_functions.h"
+#include "platform/input_wait.h"
 
 namespace vexlan {
 namespace {
@@ -30,17 +32,24 @@ int ListenOnce(lua_State* state) {
   return 1;
 }
 
-// wait(seconds): lets callbacks run, at once on DirectOutput's thread, for `seconds`, without reading
-// standard input; gives true, or false without waiting when the state cannot be lent (called from a
-// callback on DirectOutput's thread, which must not be held up).
+// wait(seconds [, input]): lets callbacks run, at once on DirectOutput's thread, for `seconds`; with
+// `input` true it ends early once a character of standard input is ready or the input is at its end, which
+// it leaves for listen() to read. Gives "input" or "time"; nothing, without waiting, when the state
+// cannot be lent (called from a callback on DirectOutput's thread, which must not be held up).
 int Wait(lua_State* state) {
   const double seconds = luaL_checknumber(state, 1);
   luaL_argcheck(state, seconds >= 0 && seconds <= kLongestWait, 1, "seconds from 0 to 86400 expected");
+  const bool for_input = lua_toboolean(state, 2) != 0;
   ClientEntry* client = FindCallingClient(state);
   const bool parked = client != nullptr && ParkForListen(*client, client->state.load(std::memory_order_acquire));
-  if (parked || client == nullptr) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  if (client != nullptr && !parked) return 0;
+  bool input_ready = false;
+  if (for_input)
+    input_ready = platform::WaitForInput(static_cast<int>(std::ceil(seconds * 1000)));
+  else
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   if (parked) ReturnFromListen(*client);
-  lua_pushboolean(state, parked || client == nullptr);
+  lua_pushstring(state, input_ready ? "input" : "time");
   return 1;
 }
 

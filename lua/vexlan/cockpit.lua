@@ -386,11 +386,10 @@ function cockpit.stop() stopping = true end
 
 local LONGEST_NAP = 0.1  -- how soon a stop() from a callback is seen while waiting for a timer
 
--- The script's main loop. Without timers and without `seconds`, it waits in Listen, one turn a
--- character of standard input, and ends at the end of input. With timers or `seconds`, it reads no
--- input: callbacks run while it waits for the next timer. It also ends on stop(), when
--- options["until"]() gives true (asked every turn), or after options.seconds. Gives why it ended:
--- "end of input", "stopped", "until" or "time".
+-- The script's main loop. Callbacks run while it waits, timers when they are due. It reads standard
+-- input unless options.input is false, one turn a character, and ends at the end of input. It also ends
+-- on stop(), when options["until"]() gives true (asked every turn), or after options.seconds. Gives why it
+-- ended: "end of input", "stopped", "until" or "time".
 function cockpit.run(options)
   options = options == nil and {} or check_type("run", "the options", options, "table")
   local until_done = options["until"]
@@ -399,17 +398,24 @@ function cockpit.run(options)
   if seconds ~= nil and (type(seconds) ~= "number" or not (seconds >= 0 and seconds <= 86400)) then
     fail("run", "seconds must be a number from 0 to 86400, got " .. tostring(seconds))
   end
+  local input = options.input
+  if input == nil then input = true end
+  check_type("run", "input", input, "boolean")
   local deadline = seconds and loop.clock() + seconds
   stopping = false
   while true do
     run_due_timers()
     if stopping then stopping = false return "stopped" end
     if until_done and until_done() then return "until" end
+    if deadline and loop.clock() >= deadline then return "time" end
     local wake = next_due()
     if deadline and (not wake or deadline < wake) then wake = deadline end
-    if wake then
-      if deadline and loop.clock() >= deadline then return "time" end
-      loop.wait(math.min(LONGEST_NAP, math.max(0, wake - loop.clock())))
+    if wake or not input then
+      -- Short naps, so that a stop() from a callback is seen soon.
+      local nap = wake and math.min(LONGEST_NAP, math.max(0, wake - loop.clock())) or LONGEST_NAP
+      local woken_by = loop.wait(nap, input)
+      if woken_by == nil then fail("run", "called from a callback on DirectOutput's thread") end
+      if woken_by == "input" and loop.listen() == nil then return "end of input" end
     elseif loop.listen() == nil then
       return "end of input"
     end

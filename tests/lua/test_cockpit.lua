@@ -169,15 +169,16 @@ T.test("timers run in poll and run(); run ends on stop, until, time and the end 
     ticks = ticks + 1
     if ticks == 3 then cockpit.stop() end
   end)
-  T.eq(cockpit.run(), "stopped")
+  T.eq(cockpit.run(), "end of input", "standard input is at its end")
+  T.eq(cockpit.run({ input = false }), "stopped")
   T.eq(ticks, 3)
-  T.eq(cockpit.run({ ["until"] = function() return ticks >= 5 end }), "until")
+  T.eq(cockpit.run({ input = false, ["until"] = function() return ticks >= 5 end }), "until")
   timer:stop()
   local once = 0
   cockpit.after(0, function() once = once + 1 end)
   cockpit.poll(); cockpit.poll()
   T.eq(once, 1)
-  T.eq(cockpit.run({ seconds = 0.01 }), "time")
+  T.eq(cockpit.run({ seconds = 0.01, input = false }), "time")
   T.eq(cockpit.run(), "end of input")
   T.eq(cockpit.listen(), nil)
 end)
