@@ -18,7 +18,7 @@ const char kPanelPage[] = R"page(<!doctype html>
   #status { padding: .1em .6em; border-radius: 1em; background: #6b2b2b; }
   #status.live { background: #2b6b3a; }
   main { display: flex; flex-wrap: wrap; gap: 1em; padding: 1em; align-items: flex-start; }
-  section { background: #2a2e33; border: 1px solid #3a3f45; border-radius: 6px; padding: .7em; min-width: 340px; }
+  section { background: #2a2e33; border: 1px solid #3a3f45; border-radius: 6px; padding: .7em; width: 340px; }
   section.unplugged { opacity: .55; }
   section h2 { font-size: 1em; margin: 0 0 .4em; display: flex; gap: .6em; align-items: center; }
   .badge { font-size: .8em; font-weight: normal; padding: 0 .5em; border-radius: 1em; background: #2b6b3a; }
@@ -34,7 +34,7 @@ const char kPanelPage[] = R"page(<!doctype html>
   canvas { display: block; width: 320px; height: 240px; background: #000; image-rendering: pixelated;
            border: 1px solid #555c64; }
   .lines { font-family: ui-monospace, monospace; background: #0f2a12; color: #9ef5a4; padding: .3em .6em;
-           min-height: 4.2em; white-space: pre; border-radius: 3px; }
+           margin-top: .4em; white-space: pre; overflow-x: auto; border-radius: 3px; }
   .led { display: inline-flex; align-items: center; gap: .2em; margin-right: .5em; }
   .led i { width: .8em; height: .8em; border-radius: 50%; background: #333; display: inline-block;
            border: 1px solid #666; }
@@ -48,7 +48,8 @@ const char kPanelPage[] = R"page(<!doctype html>
   <span id="status">connecting</span>
   <span>Plug a device: <select id="tag"><option>SFIP</option><option>X52P</option><option>UNKN</option></select>
     <button id="plug">Plug</button></span>
-  <label>Soft-button bits: <input id="bits" type="number" min="1" max="32" value="8" style="width:3.5em"></label>
+  <label title="The simulator knows no button layout: each control sets one bit of the soft-button mask">
+    Soft-button controls, one per bit: <input id="bits" type="number" min="1" max="32" value="8" style="width:3.5em"></label>
 </header>
 <main id="devices"></main>
 <script>
@@ -97,7 +98,6 @@ function softButtons(view) {
     b.addEventListener("pointercancel", release);
     view.buttons.append(b);
   }
-  view.buttons.append(el("span", { class: "note" }, "each sets one bit of the mask; the simulator knows no layout"));
 }
 
 function makeView(device) {
@@ -117,7 +117,7 @@ function makeView(device) {
     view.canvas = el("canvas", { width: 320, height: 240, class: "screen" });
     view.ctx = view.canvas.getContext("2d");
     view.ctx.fillRect(0, 0, 320, 240);
-    view.pictureNote = el("div", { class: "note" }, "no picture");
+    view.pictureNote = el("div", { class: "note picture-note" }, "no picture");
     view.section.append(view.canvas, view.pictureNote);
   }
   view.lines = el("div", { class: "lines" });
@@ -173,6 +173,7 @@ async function refreshScreen(view) {
     }
   } catch (e) {
     console.warn(e);
+    setTimeout(() => refreshScreen(view), 250);  // a request that failed is tried again
   } finally {
     view.fetching = false;
   }

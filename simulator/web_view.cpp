@@ -142,6 +142,7 @@ void WebView::Start() {
   server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
   // Short timeouts bound how long a stalled or idle connection keeps a thread, and how long Stop waits.
   server->set_keep_alive_timeout(1);
+  server->set_keep_alive_max_count(1000);  // a page fetches a picture per change: keep its connections
   server->set_read_timeout(2, 0);
   server->set_write_timeout(2, 0);
   server->set_payload_max_length(kMaxBody);
