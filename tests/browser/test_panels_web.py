@@ -164,7 +164,7 @@ def latency(driver, interpreter, folder):
         last = bytes((frames % 256, frames // 256, 77))
         for d in range(1, panels + 1):
             until(lambda d=d: pixel(driver, d, 0, 0) == tuple(last),
-                  f"panel {d} to show the last frame", 10, lambda d=d: (pixel(driver, d, 0, 0), text(driver, f"#device-{d} .picture-note")))
+                  f"panel {d} to show the last frame", 30, lambda d=d: (pixel(driver, d, 0, 0), text(driver, f"#device-{d} .picture-note")))
         until(lambda: pixel(driver, 1, 160, 120) == RED, "the press amid the stream")
         shown = driver.execute_script("return shown")
         delays = sorted(s["shownAt"] - s["sentAt"] for s in shown)
