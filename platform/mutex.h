@@ -54,6 +54,13 @@ class FastCondition {
     condition_.wait(held);
     held.release();  // still locked: the caller's scope unlocks it
   }
+  // As Wait, giving up after `timeout`.
+  template <typename Duration>
+  void WaitFor(FastMutex& mutex, Duration timeout) REQUIRES(mutex) {
+    std::unique_lock<std::mutex> held(mutex.mutex_, std::adopt_lock);
+    condition_.wait_for(held, timeout);
+    held.release();
+  }
   void NotifyAll() { condition_.notify_all(); }
 
  private:

@@ -21,6 +21,9 @@ options:
   -i, --interpreter NAME  lua5.1 (default), luajit, or wine: the Windows build's lua.exe under Wine
   -g, --grace SECONDS     how long the script may run on after the scenario ends (default 5)
       --sequence          also keep every picture sent, as numbered PNG files
+  -w, --web PORT          serves the panels live on http://127.0.0.1:PORT/ (0: any free port; the
+                          address is printed at start): see them change, press their soft buttons,
+                          turn pages, plug and unplug devices while the script runs
   -q, --quiet             no panel text on standard error (panels.log still has it)
   -h, --help              this text
 
@@ -34,7 +37,7 @@ fail() {
   exit 2
 }
 
-devices=X52P,SFIP scenario= output=./vexlan-out interpreter=lua5.1 grace=5 sequence=0 quiet=0
+devices=X52P,SFIP scenario= output=./vexlan-out interpreter=lua5.1 grace=5 sequence=0 quiet=0 web=
 while [ $# -gt 0 ]; do
   case "$1" in
     -d | --devices) [ $# -ge 2 ] || fail "$1 needs a value"; devices=$2; shift 2 ;;
@@ -43,6 +46,7 @@ while [ $# -gt 0 ]; do
     -i | --interpreter) [ $# -ge 2 ] || fail "$1 needs a value"; interpreter=$2; shift 2 ;;
     -g | --grace) [ $# -ge 2 ] || fail "$1 needs a value"; grace=$2; shift 2 ;;
     --sequence) sequence=1; shift ;;
+    -w | --web) [ $# -ge 2 ] || fail "$1 needs a value"; web=$2; shift 2 ;;
     -q | --quiet) quiet=1; shift ;;
     -h | --help) usage; exit 0 ;;
     --) shift; break ;;
@@ -56,6 +60,7 @@ shift
 [ -f "$script" ] || fail "no such script: $script"
 case "$interpreter" in lua5.1 | luajit | wine) ;; *) fail "unknown interpreter $interpreter (lua5.1, luajit or wine)" ;; esac
 [[ "$grace" =~ ^[0-9]+([.][0-9]+)?$ ]] || fail "--grace takes seconds, not $grace"
+[ -z "$web" ] || { [[ "$web" =~ ^[0-9]{1,5}$ ]] && [ "$web" -le 65535 ]; } || fail "--web takes a port number (0 for any free one), not $web"
 IFS=, read -r -a tags <<<"$devices"
 for tag in "${tags[@]}"; do
   case "$tag" in X52P | SFIP | UNKN) ;; *) fail "unknown device tag \"$tag\" in --devices (X52P, SFIP or UNKN)" ;; esac
@@ -77,7 +82,7 @@ quietly() {
 
 # The build the script runs with, which also checks the scenario before anything runs. VEXLAN_RUN_BUILD
 # and VEXLAN_RUN_WINDOWS_BUILD name build folders to use as they are (the tests use their own).
-export VEXLAN_SIM_DEVICES="$devices" VEXLAN_SIM_SEQUENCE="$sequence"
+export VEXLAN_SIM_DEVICES="$devices" VEXLAN_SIM_SEQUENCE="$sequence" VEXLAN_SIM_WEB="$web"
 [ "$quiet" = 1 ] && export VEXLAN_SIM_LOG=none || export VEXLAN_SIM_LOG=stderr
 output=$(cd "$output" && pwd)
 [ -z "$scenario" ] || scenario=$(cd "$(dirname "$scenario")" && pwd)/$(basename "$scenario")

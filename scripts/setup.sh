@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian 12 machine (as root), only what is missing.
-#   scripts/setup.sh        everything: the Linux builds, their tests and sanitizers, the Windows build;
-#                           unpacks Debian's Lua 5.1 and LuaJIT sources into .deps/ for the Windows build
-#                           of lua51.dll, the sanitizer builds' checked Lua and LuaJIT for Windows
+#   scripts/setup.sh        everything: the Linux builds, their tests and sanitizers, the Windows build,
+#                           headless Chromium and its driver for the live panels' browser test; unpacks
+#                           Debian's Lua 5.1, LuaJIT and cpp-httplib sources into .deps/ for the Windows
+#                           build of lua51.dll, the sanitizer builds' checked Lua, LuaJIT for Windows and
+#                           the Windows build's HTTP server
 #   scripts/setup.sh run    only what running a script on Linux needs (the `run` preset)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,11 +12,11 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake ninja-build pkg-config clang g++
   liblua5.1-0-dev lua5.1 luajit libluajit-5.1-dev
-  libgdk-pixbuf-2.0-dev libstb-dev
+  libgdk-pixbuf-2.0-dev libstb-dev libcpp-httplib-dev
 )
 if [ "${1:-all}" != run ]; then
   packages+=(libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64 dpkg-dev
-             luarocks make python3 zip unzip)
+             luarocks make python3 zip unzip chromium chromium-driver python3-selenium)
 fi
 missing=()
 for p in "${packages[@]}"; do
@@ -23,7 +25,7 @@ done
 
 need_source=0
 [ "${1:-all}" = run ] || { [ -f .deps/lua5.1/src/lua.h ] && [ -f .deps/luajit/src/luajit.h ] \
-  && [ -f .deps/benchmark/CMakeLists.txt ]; } || need_source=1
+  && [ -f .deps/benchmark/CMakeLists.txt ] && [ -f .deps/cpp-httplib/httplib.h ]; } || need_source=1
 
 if [ "$need_source" = 1 ] && ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ \
     && ! grep -qs '^deb-src' /etc/apt/sources.list; then
@@ -62,4 +64,5 @@ if [ "$need_source" = 1 ]; then
   fetch_source lua5.1 lua5.1 src/lua.h     # lua51.dll and lua.exe; the sanitizer builds' checked Lua
   fetch_source luajit luajit src/luajit.h  # LuaJIT for Windows, a second host for the release's test
   fetch_source benchmark benchmark CMakeLists.txt  # Google Benchmark for the Windows benchmarks
+  fetch_source cpp-httplib cpp-httplib httplib.h   # the header-only HTTP server for the Windows build
 fi

@@ -143,7 +143,10 @@ HResult Simulator::Initialize(const WideChar* plugin_name) {
     stop_ = false;
     thread_ = new std::thread([this] { EventLoop(); });
   }
-  return RecordLocked(record, kS_OK);
+  const HResult result = RecordLocked(record, kS_OK);
+  lock.unlock();
+  web_.Start();
+  return result;
 }
 
 void Simulator::StopThread(std::unique_lock<std::mutex>& lock) {
@@ -174,7 +177,10 @@ HResult Simulator::Deinitialize() {
   page_handlers_.clear();
   button_handlers_.clear();
   StopThread(lock);
-  return RecordLocked(MakeRecord("Deinitialize", nullptr, recording_), kS_OK);
+  const HResult result = RecordLocked(MakeRecord("Deinitialize", nullptr, recording_), kS_OK);
+  lock.unlock();
+  web_.Stop();
+  return result;
 }
 
 HResult Simulator::RegisterDeviceCallback(DeviceChangeHandlerFn handler, void* context) {
@@ -283,7 +289,7 @@ HResult Simulator::SetProfile(void* device, uint32_t length, const WideChar* pat
   if (!found->profile) found->profile.emplace();
   found->profile->assign(path == nullptr ? u"" : path, path == nullptr ? 0 : length);
   if (!found->profile->empty() && found->profile->back() == 0) found->profile->pop_back();
-  view_.Note(*found, "profile " + PanelView::Quote(*found->profile));
+  ShowLocked(*found, "profile " + PanelView::Quote(*found->profile));
   return RecordLocked(record, kS_OK);
 }
 
@@ -299,7 +305,7 @@ HResult Simulator::AddPage(void* device, uint32_t page, uint32_t flags) {
   if (found->pages.count(page) != 0) return RecordLocked(record, kE_INVALIDARG);
   found->pages[page];
   if (flags & directoutput::kAddPageSetActive) found->active_page = page;
-  view_.Note(*found, "page " + std::to_string(page) + " added" + (flags & directoutput::kAddPageSetActive ? ", active" : ""));
+  ShowLocked(*found, "page " + std::to_string(page) + " added" + (flags & directoutput::kAddPageSetActive ? ", active" : ""));
   return RecordLocked(record, kS_OK);
 }
 
@@ -313,7 +319,7 @@ HResult Simulator::RemovePage(void* device, uint32_t page) {
   if (PresentDeviceLocked(device) == nullptr) return RecordLocked(record, kE_HANDLE);
   if (found->pages.erase(page) == 0) return RecordLocked(record, kE_PAGENOTACTIVE);
   if (found->active_page == page) found->active_page.reset();
-  view_.Note(*found, "page " + std::to_string(page) + " removed");
+  ShowLocked(*found, "page " + std::to_string(page) + " removed");
   return RecordLocked(record, kS_OK);
 }
 
@@ -330,7 +336,7 @@ HResult Simulator::SetLed(void* device, uint32_t page, uint32_t index, uint32_t 
   auto it = found->pages.find(page);
   if (it == found->pages.end()) return RecordLocked(record, kE_PAGENOTACTIVE);
   it->second.leds[index] = value != 0;
-  view_.Note(*found, "page " + std::to_string(page) + " LED " + std::to_string(index) + (value != 0 ? " on" : " off"));
+  ShowLocked(*found, "page " + std::to_string(page) + " LED " + std::to_string(index) + (value != 0 ? " on" : " off"));
   return RecordLocked(record, kS_OK);
 }
 
@@ -353,7 +359,7 @@ HResult Simulator::SetString(void* device, uint32_t page, uint32_t index, uint32
   std::u16string& stored = it->second.strings[index];
   stored.assign(text == nullptr ? u"" : text, text == nullptr ? 0 : length);
   if (!stored.empty() && stored.back() == 0) stored.pop_back();
-  view_.Note(*found, "page " + std::to_string(page) + " string " + std::to_string(index + 1) + " " +
+  ShowLocked(*found, "page " + std::to_string(page) + " string " + std::to_string(index + 1) + " " +
                          PanelView::Quote(stored));
   return RecordLocked(record, kS_OK);
 }
@@ -373,7 +379,7 @@ HResult Simulator::SetImage(void* device, uint32_t page, uint32_t index, uint32_
   if (it == found->pages.end()) return RecordLocked(record, kE_PAGENOTACTIVE);
   const auto* begin = static_cast<const uint8_t*>(data);
   it->second.images[index].assign(begin, begin + bytes);
-  view_.Picture(*found, page, index, it->second.images[index]);
+  ShowPictureLocked(*found, page, index, it->second.images[index]);
   return RecordLocked(record, kS_OK);
 }
 
@@ -393,7 +399,7 @@ HResult Simulator::SetImageFromFile(void* device, uint32_t page, uint32_t index,
   if (ForcedLocked("SetImageFromFile", &forced)) return RecordLocked(record, forced);
   if (PresentDeviceLocked(device) == nullptr) return RecordLocked(record, kE_HANDLE);
   if (found->pages.count(page) == 0) return RecordLocked(record, kE_PAGENOTACTIVE);
-  view_.Note(*found, "page " + std::to_string(page) + " picture from the file " + PanelView::Quote(SentText(file, length)));
+  ShowLocked(*found, "page " + std::to_string(page) + " picture from the file " + PanelView::Quote(SentText(file, length)));
   return RecordLocked(record, kS_OK);
 }
 
@@ -467,9 +473,23 @@ void Simulator::StartShowingLocked() {
   std::string error;
   if (!view_.Configure(&error)) std::fprintf(stderr, "vexlan_sim: %s\n", error.c_str());
   view_.Start();
+  if (!web_.Configure(&error)) std::fprintf(stderr, "vexlan_sim: %s\n", error.c_str());
+  web_.Show(devices_);
   if (!player_.Load(static_cast<int>(devices_.size()), &error))
     std::fprintf(stderr, "vexlan_sim: %s; playing no scenario\n", error.c_str());
   player_.Start(*this);
+}
+
+void Simulator::ShowLocked(const Device& device, const std::string& what) {
+  view_.Note(device, what);
+  web_.Show(devices_);
+}
+
+void Simulator::ShowPictureLocked(const Device& device, uint32_t page, uint32_t index,
+                                  const std::vector<uint8_t>& picture) {
+  view_.Picture(device, page, index, picture);
+  web_.Picture(device, page, index, picture);
+  web_.Show(devices_);
 }
 
 std::string CheckScenario(const std::string& path, double* end) {
@@ -494,13 +514,14 @@ void Simulator::Reset(const std::string& tags) {
   failures_.clear();
   recording_ = true;
   for (const std::string& tag : SplitTags(tags)) AttachLocked(tag);
+  web_.Show(devices_);
 }
 
 int Simulator::Plug(const std::string& tag) {
   std::lock_guard<std::mutex> lock(mutex_);
   const int id = AttachLocked(tag);
   QueueLocked({Event::Kind::kArrival, devices_.back().handle, 0, true});
-  view_.Note(devices_.back(), "plugged");
+  ShowLocked(devices_.back(), "plugged");
   return id;
 }
 
@@ -514,7 +535,7 @@ bool Simulator::Unplug(int id) {
   device->active_page.reset();
   device->profile.reset();
   QueueLocked({Event::Kind::kRemoval, device->handle, 0, false});
-  view_.Note(*device, "unplugged");
+  ShowLocked(*device, "unplugged");
   return true;
 }
 
@@ -525,7 +546,7 @@ bool Simulator::Replug(int id, bool new_handle) {
   if (new_handle) device->handle = reinterpret_cast<void*>(kFirstHandle + 0x100 * next_handle_++);
   device->present = true;
   QueueLocked({Event::Kind::kArrival, device->handle, 0, true});
-  view_.Note(*device, new_handle ? "plugged back in, under a new handle" : "plugged back in");
+  ShowLocked(*device, new_handle ? "plugged back in, under a new handle" : "plugged back in");
   return true;
 }
 
@@ -536,7 +557,7 @@ bool Simulator::Buttons(int id, uint32_t mask) {
   QueueLocked({Event::Kind::kButtons, device->handle, mask, false});
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%X", mask);
-  view_.Note(*device, std::string("soft buttons ") + hex);
+  ShowLocked(*device, std::string("soft buttons ") + hex);
   return true;
 }
 
@@ -549,7 +570,7 @@ bool Simulator::PageChange(int id, uint32_t page, bool active) {
   else if (device->active_page == page)
     device->active_page.reset();
   QueueLocked({Event::Kind::kPage, device->handle, page, active});
-  view_.Note(*device, "turned to page " + std::to_string(page) + (active ? ", active" : ", inactive"));
+  ShowLocked(*device, "turned to page " + std::to_string(page) + (active ? ", active" : ", inactive"));
   return true;
 }
 

@@ -14,6 +14,7 @@
 #include "simulator/panel_view.h"
 #include "simulator/scenario_player.h"
 #include "simulator/sim_control.h"
+#include "simulator/web_view.h"
 
 namespace vexlan::sim {
 
@@ -102,6 +103,9 @@ class Simulator {
   void StopThread(std::unique_lock<std::mutex>& lock);
   // At the first Initialize: what the panels show becomes visible, and a scenario starts playing.
   void StartShowingLocked();
+  // A change to `device`, shown everywhere it is shown: a line of text, and the live page.
+  void ShowLocked(const Device& device, const std::string& what);
+  void ShowPictureLocked(const Device& device, uint32_t page, uint32_t index, const std::vector<uint8_t>& picture);
 
   std::mutex mutex_;
   std::condition_variable queue_changed_;
@@ -129,6 +133,7 @@ class Simulator {
   };
   std::map<std::string, Failure> failures_;
   PanelView view_;
+  WebView web_;  // started and stopped with no lock held: its requests take this one
   ScenarioPlayer player_;  // plays until the process ends
   bool showing_ = false;
 };
