@@ -28,6 +28,7 @@ pairs = [  # target, baseline, bound
     ("BM_SetImageFromLua", "BM_Baseline_Memcpy230400", 4.0),
     ("BM_SetImageFromFileResized_Png1080", "BM_Baseline_PlatformDecode_Png1080", 1.15),
     ("BM_SetImageFromFileResized_Jpeg1080", "BM_Baseline_PlatformDecode_Jpeg1080", 1.15),
+    ("BM_CanvasRawFromLua", "BM_Baseline_Memcpy307224", 1.5),
 ]
 print(f"{'target':40} {'ns':>12} {'baseline':40} {'ns':>12} {'ratio':>6} {'bound':>6}")
 for target, baseline, bound in pairs:
@@ -35,6 +36,14 @@ for target, baseline, bound in pairs:
         ratio = fastest[target] / fastest[baseline]
         mark = "" if ratio <= bound else "  over"
         print(f"{target:40} {fastest[target]:12.0f} {baseline:40} {fastest[baseline]:12.0f} {ratio:6.2f} {bound:6.2f}{mark}")
+rates = [  # target, frames per second it must reach
+    ("BM_CanvasGaugeFrameFromLua", 1000),
+]
+for target, bound in rates:
+    if target in fastest:
+        rate = 1e9 / fastest[target]
+        mark = "" if rate >= bound else "  under"
+        print(f"{target:40} {fastest[target]:12.0f} {'frames per second':40} {rate:12.0f} {'':6} {bound:6}{mark}")
 counters = {}
 for run in runs:
     for key, value in run.items():

@@ -1,6 +1,7 @@
 -- docs/reference.md stays true to the code: every ```lua sample in it runs without error against the
 -- simulated devices, each in an environment of its own; every ```scenario sample is a scenario the
--- simulator reads; and every function of vexlan and vexlan_sim is described there.
+-- simulator reads; and every function of vexlan, vexlan_sim and vexlan.canvas (and every canvas method)
+-- is described there.
 local here = arg[0]:match("^(.*[/\\])") or "./"
 package.path = here .. "?.lua;" .. package.path
 local T = require "harness"
@@ -95,6 +96,16 @@ T.test("every function of vexlan, vexlan_sim, vexlan.loop and vexlan.cockpit is 
         or doc:find("`" .. module .. "." .. name .. "(", 1, true),
         module .. "." .. name .. " described")
     end
+  end
+end)
+
+T.test("every function and method of vexlan.canvas is in the reference", function()
+  local canvas = require "vexlan.canvas"
+  for name in pairs(canvas) do
+    T.truthy(doc:find("`canvas." .. name .. "(", 1, true), "canvas." .. name .. " described")
+  end
+  for name in pairs(getmetatable(canvas.new(1, 1)).__index) do
+    T.truthy(doc:find("`c:" .. name .. "(", 1, true), "c:" .. name .. " described")
   end
 end)
 
