@@ -14,6 +14,11 @@ local function draw(turn)
   local angle = math.rad(turn * 9)
   dial:fill(0x101820)
   dial:circle(160, 120, 100, 0xE0E0E0)
+  dial:arc(160, 120, 92, 270, 330, 0xD03020, 8)  -- a red band from 9 to 11 o'clock
+  for tick = 0, 11 do
+    local a = math.rad(tick * 30)
+    dial:line(160 + 84 * math.sin(a), 120 - 84 * math.cos(a), 160 + 98 * math.sin(a), 120 - 98 * math.cos(a), 0xE0E0E0, 2)
+  end
   dial:line(160, 120, 160 + 90 * math.sin(angle), 120 - 90 * math.cos(angle), 0xFF8000, 3)
   dial:text(8, 8, "TURN " .. turn, 0xFFFFFF, 2)
   dial:text(8, 216, "PRESSES " .. presses, 0x80FF80, 2)

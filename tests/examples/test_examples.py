@@ -80,6 +80,13 @@ def main():
             check('page 1: string 1 "HOT-PLUG DEMO"; string 2 "frame 20"; LEDs 0 off; picture' in summary,
                   "everything restored"),
             check(read_png(os.path.join(folder, "device2-SFIP-page1.png"))[10][10] == (30, 160, 60), "picture")),
+        "companion": lambda out, summary, folder: (
+            check(out.count("SFIP 1 is back") == 1, "the return reported once"),
+            check("turns: 6, presses seen: 2" in out, "the soft button works after a new handle, with no code for it"),
+            check('page 1: string 1 "COMPANION"; LEDs 0 off; picture' in summary, "page, line and LED shown again"),
+            # The canvas's gauge: the background, and the needle's hub at the centre.
+            check(read_png(os.path.join(folder, "device2-SFIP-page1.png"))[120][300] == (16, 24, 32), "dial"),
+            check(read_png(os.path.join(folder, "device2-SFIP-page1.png"))[120][160] == (255, 128, 0), "needle")),
     }
     for example, checks in cases.items():
         with tempfile.TemporaryDirectory() as folder:
