@@ -282,7 +282,7 @@ void Raster::Ring(int64_t cx, int64_t cy, double inner, double outer, bool secto
     const int64_t out = Root(outer * outer - dy * dy, true);
     if (out < 0) continue;
     const int64_t in = Root(inner * inner - dy * dy, true);  // |dx| <= in lies inside the hole
-    // Left part [cx - out, cx - in - 1], right part [cx + in + 1, cx + out]; one span when there is no hole.
+    // Left side [cx - out, cx - in - 1], right side [cx + in + 1, cx + out]; one span when there is no hole.
     const std::pair<int64_t, int64_t> parts[2] = {{cx - out, in < 0 ? cx + out : cx - in - 1},
                                                   {in < 0 ? 1 : cx + in + 1, in < 0 ? 0 : cx + out}};
     for (const auto& [left, right] : parts) {

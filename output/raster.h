@@ -61,7 +61,7 @@ class Raster {
   void Line(double x0, double y0, double x1, double y1, uint32_t colour, double thickness);
   // Filled: the pixels at most `radius` from the centre. Outline: those in [radius - 1/2, radius + 1/2).
   void Circle(double cx, double cy, double radius, uint32_t colour, bool filled);
-  // The part of the ring [radius - thickness/2, radius + thickness/2) swept clockwise from `from_degrees`
+  // The stretch of the ring [radius - thickness/2, radius + thickness/2) swept clockwise from `from_degrees`
   // to `to_degrees`, angles measured clockwise from 12 o'clock (so 90 is 3 o'clock). The order of the two
   // angles does not matter; a sweep of 360 or more is the whole ring; a non-finite angle draws nothing.
   void Arc(double cx, double cy, double radius, double from_degrees, double to_degrees, uint32_t colour,

@@ -1,7 +1,7 @@
 package.path = (arg[0]:match("^(.*[/\\])") or "./") .. "?.lua;" .. package.path
 local T = require "harness"
 
--- Loaded first and alone: it sets no global and loads no part of the module's table.
+-- Loaded first and alone: it sets no global and leaves the module's table alone.
 local canvas = require "vexlan.canvas"
 
 T.test("vexlan.canvas loads before the module and leaves the globals alone", function()

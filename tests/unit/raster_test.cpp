@@ -120,7 +120,7 @@ TEST(Raster, ShapesMatchTheirPictures) {
   }
 }
 
-// ---- Clipping: on a small surface, exactly the part of what a large one shows -----------------------
+// ---- Clipping: on a small surface, exactly the window of what a large one shows -----------------------
 
 TEST(Raster, ClipsEveryShapeAtEveryEdgeAndCorner) {
   constexpr int32_t kWidth = 20, kHeight = 15, kMargin = 40;
