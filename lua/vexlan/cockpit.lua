@@ -21,8 +21,17 @@ local RAW_IMAGE_BYTES = 307224
 
 -- ---- argument checks ---------------------------------------------------------------------------
 
+local THIS_FILE = debug.getinfo(1, "S").source
+
+-- Raises at the script's line that called into the layer: the first caller outside this file.
 local function fail(name, message)
-  error("vexlan.cockpit: " .. name .. ": " .. message, 3)
+  local level = 2
+  while true do
+    local info = debug.getinfo(level, "S")
+    if info == nil or (info.source ~= THIS_FILE and info.what ~= "tail") then break end
+    level = level + 1
+  end
+  error("vexlan.cockpit: " .. name .. ": " .. message, level)
 end
 
 local function check_integer(name, what, value, low, high)
@@ -37,9 +46,9 @@ local function check_type(name, what, value, kind)
   return value
 end
 
-local function check_function(name, value)
+local function check_function(name, value, what)
   if type(value) ~= "function" and not (getmetatable(value) or {}).__call then
-    fail(name, "the listener must be a function, got " .. type(value))
+    fail(name, (what or "the listener") .. " must be a function, got " .. type(value))
   end
   return value
 end
@@ -245,12 +254,16 @@ function Device:off(event, listener)
   return removed
 end
 
+local function check_device_event(name, event)
+  check_type(name, "the event", event, "string")
+  if event ~= "added" and event ~= "removed" then
+    fail(name, 'the event must be "added" or "removed", got "' .. event .. '"')
+  end
+end
+
 -- Listeners for every device's arrivals and removals: listener(device, added).
 function cockpit.on(event, listener)
-  check_type("on", "the event", event, "string")
-  if event ~= "added" and event ~= "removed" then
-    fail("on", 'the event must be "added" or "removed", got "' .. event .. '"')
-  end
+  check_device_event("on", event)
   check_function("on", listener)
   local list = device_listeners[event]
   list[#list + 1] = listener
@@ -258,10 +271,7 @@ function cockpit.on(event, listener)
 end
 
 function cockpit.off(event, listener)
-  check_type("off", "the event", event, "string")
-  if event ~= "added" and event ~= "removed" then
-    fail("off", 'the event must be "added" or "removed", got "' .. event .. '"')
-  end
+  check_device_event("off", event)
   return remove_value(device_listeners[event], listener)
 end
 
@@ -324,7 +334,7 @@ local function add_timer(name, seconds, work, repeating)
   if type(seconds) ~= "number" or not (seconds >= 0 and seconds <= 86400) then
     fail(name, "the seconds must be a number from 0 to 86400, got " .. tostring(seconds))
   end
-  check_function(name, work)
+  check_function(name, work, "the work")
   if repeating and seconds < 0.001 then fail(name, "a repeating timer needs at least 0.001 seconds") end
   local timer = setmetatable({ due = loop.clock() + seconds, interval = seconds, work = work, repeating = repeating }, Timer)
   timers[#timers + 1] = timer
@@ -393,7 +403,7 @@ local LONGEST_NAP = 0.1  -- how soon a stop() from a callback is seen while wait
 function cockpit.run(options)
   options = options == nil and {} or check_type("run", "the options", options, "table")
   local until_done = options["until"]
-  if until_done ~= nil then check_function("run", until_done) end
+  if until_done ~= nil then check_function("run", until_done, 'options["until"]') end
   local seconds = options.seconds
   if seconds ~= nil and (type(seconds) ~= "number" or not (seconds >= 0 and seconds <= 86400)) then
     fail("run", "seconds must be a number from 0 to 86400, got " .. tostring(seconds))

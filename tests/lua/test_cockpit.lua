@@ -204,6 +204,8 @@ T.test("mistakes in the layer's use raise errors that say what is wrong", functi
     local ok, message = pcall(case[1])
     T.eq(ok, false, "case " .. i .. " raised")
     T.truthy(tostring(message):find(case[2], 1, true), "case " .. i .. ": " .. tostring(message))
+    T.truthy(case[1] == cases[#cases][1] or tostring(message):find("test_cockpit.lua:%d+: vexlan.cockpit: "),
+      "case " .. i .. " points at the script's line: " .. tostring(message))
   end
 end)
 
