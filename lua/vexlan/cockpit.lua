@@ -303,9 +303,12 @@ local function restore(device)
   if #device.listeners.page > 0 then  -- every page registration reaches DirectOutput: no gap
     vexlan.RegisterPageCallback(tag, ordinal, device.module_callbacks.page)
   end
-  for _, register in pairs(SOFT_BUTTON_REGISTER) do register(tag, ordinal, nil) end
-  for event, register in pairs(SOFT_BUTTON_REGISTER) do
-    if #device.listeners[event] > 0 then register(tag, ordinal, device.module_callbacks[event]) end
+  local listening = #device.listeners.buttons + #device.listeners.down + #device.listeners.up > 0
+  if listening then  -- otherwise leave the trio alone: the script may hold it through the module
+    for _, register in pairs(SOFT_BUTTON_REGISTER) do register(tag, ordinal, nil) end
+    for event, register in pairs(SOFT_BUTTON_REGISTER) do
+      if #device.listeners[event] > 0 then register(tag, ordinal, device.module_callbacks[event]) end
+    end
   end
 end
 

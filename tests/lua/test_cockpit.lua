@@ -163,6 +163,20 @@ T.test("a device set up while absent shows it when it arrives", function()
   T.eq(sim.string(id, 7, 0), "HELLO")
 end)
 
+T.test("a unit the layer only reports on keeps what the script registered through the module", function()
+  local seen, arrived = 0, 0
+  vexlan.RegisterSoftButtonCallback("X52P", 1, function() seen = seen + 1 end)
+  local listener = cockpit.on("added", function() arrived = arrived + 1 end)
+  sim.unplug(1); sim.replug(1)
+  deliver()
+  sim.buttons(1, 0x8)
+  deliver()
+  T.eq(arrived, 1)
+  T.eq(seen, 1, "the script's own callback still runs")
+  cockpit.off("added", listener)
+  vexlan.RegisterSoftButtonCallback("X52P", 1, nil)
+end)
+
 T.test("timers run in poll and run(); run ends on stop, until, time and the end of input", function()
   local ticks = 0
   local timer = cockpit.every(0.001, function()
