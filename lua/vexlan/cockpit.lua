@@ -13,7 +13,7 @@
 local vexlan = require "vexlan"
 local loop = require "vexlan.loop"
 
-local cockpit = { _VERSION = "0.3.5" }
+local cockpit = { _VERSION = (vexlan.GetVersion()) }  -- the module's own, never a second copy
 
 local KIND_TAGS = { X52P = true, SFIP = true, UNKN = true }
 local MAX_PAGE = 4294967295

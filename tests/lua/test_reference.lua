@@ -1,7 +1,7 @@
 -- docs/reference.md stays true to the code: every ```lua sample in it runs without error against the
 -- simulated devices, each in an environment of its own; every ```scenario sample is a scenario the
--- simulator reads; and every function of vexlan, vexlan_sim and vexlan.canvas (and every canvas method)
--- is described there.
+-- simulator reads; and every function of vexlan, vexlan_sim, vexlan.loop, vexlan.cockpit (with its device
+-- methods) and vexlan.canvas (with its methods) is described there.
 local here = arg[0]:match("^(.*[/\\])") or "./"
 package.path = here .. "?.lua;" .. package.path
 local T = require "harness"
