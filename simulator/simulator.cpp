@@ -118,9 +118,14 @@ bool Simulator::ForcedLocked(const char* name, HResult* result) {
 }
 
 HResult Simulator::RecordLocked(CallRecord record, HResult result) {
-  if (recording_) {
-    record.result = result;
-    calls_.push_back(std::move(record));
+  if (!recording_) return result;
+  record.result = result;
+  calls_text_bytes_ += record.text ? record.text->size() : 0;
+  calls_.push_back(std::move(record));
+  while (calls_.size() > kMaxRecordedCalls || (calls_text_bytes_ > kMaxRecordedTextBytes && calls_.size() > 1)) {
+    calls_text_bytes_ -= calls_.front().text ? calls_.front().text->size() : 0;
+    calls_.pop_front();
+    ++forgotten_calls_;
   }
   return result;
 }
@@ -510,7 +515,7 @@ void Simulator::Reset(const std::string& tags) {
   std::lock_guard<std::mutex> lock(mutex_);
   devices_.clear();
   next_id_ = 1;  // handles keep counting, so that no old handle is ever given again
-  calls_.clear();
+  ClearCallsLocked();
   failures_.clear();
   recording_ = true;
   for (const std::string& tag : SplitTags(tags)) AttachLocked(tag);
@@ -655,12 +660,23 @@ std::optional<std::string> Simulator::Profile(int id) {
 
 std::vector<CallRecord> Simulator::Calls() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return calls_;
+  return {calls_.begin(), calls_.end()};
+}
+
+uint64_t Simulator::ForgottenCalls() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return forgotten_calls_;
+}
+
+void Simulator::ClearCallsLocked() {
+  calls_ = {};  // gives its blocks back
+  calls_text_bytes_ = 0;
+  forgotten_calls_ = 0;
 }
 
 void Simulator::ClearCalls() {
   std::lock_guard<std::mutex> lock(mutex_);
-  calls_.clear();
+  ClearCallsLocked();
 }
 
 void Simulator::SetRecording(bool on) {
@@ -703,6 +719,7 @@ std::vector<uint32_t> Pages(int id) { return Simulator::Instance().Pages(id); }
 std::optional<uint32_t> ActivePage(int id) { return Simulator::Instance().ActivePage(id); }
 std::optional<std::string> Profile(int id) { return Simulator::Instance().Profile(id); }
 std::vector<CallRecord> Calls() { return Simulator::Instance().Calls(); }
+uint64_t ForgottenCalls() { return Simulator::Instance().ForgottenCalls(); }
 void ClearCalls() { Simulator::Instance().ClearCalls(); }
 void SetRecording(bool on) { Simulator::Instance().SetRecording(on); }
 void Fail(const std::string& name, HResult result) { Simulator::Instance().Fail(name, result); }

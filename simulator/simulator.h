@@ -83,6 +83,7 @@ class Simulator {
   std::optional<uint32_t> ActivePage(int id);
   std::optional<std::string> Profile(int id);
   std::vector<CallRecord> Calls();
+  uint64_t ForgottenCalls();
   void ClearCalls();
   void SetRecording(bool on);
   void Fail(const std::string& name, HResult result);
@@ -98,6 +99,7 @@ class Simulator {
   // Starts a record for `name`; returns true (and fills *result) when a forced failure applies.
   bool ForcedLocked(const char* name, HResult* result);
   HResult RecordLocked(CallRecord record, HResult result);
+  void ClearCallsLocked();
   void QueueLocked(const Event& event);
   void EventLoop();
   void StopThread(std::unique_lock<std::mutex>& lock);
@@ -126,7 +128,10 @@ class Simulator {
   std::thread::id thread_id_;
   bool stop_ = false;
   bool recording_ = true;
-  std::vector<CallRecord> calls_;
+  // The newest calls only, so that a library left running for hours keeps its size.
+  std::deque<CallRecord> calls_;
+  size_t calls_text_bytes_ = 0;  // of the texts in calls_
+  uint64_t forgotten_calls_ = 0;  // since the last clear
   struct Failure {
     HResult result;
     uint32_t steps_before;  // calls (Enumerate: devices reported) still to be served normally
