@@ -120,14 +120,28 @@ bool Simulator::ForcedLocked(const char* name, HResult* result) {
 HResult Simulator::RecordLocked(CallRecord record, HResult result) {
   if (!recording_) return result;
   record.result = result;
+  if (call_count_ == kMaxRecordedCalls) ForgetOldestCallLocked();
   calls_text_bytes_ += record.text ? record.text->size() : 0;
-  calls_.push_back(std::move(record));
-  while (calls_.size() > kMaxRecordedCalls || (calls_text_bytes_ > kMaxRecordedTextBytes && calls_.size() > 1)) {
-    calls_text_bytes_ -= calls_.front().text ? calls_.front().text->size() : 0;
-    calls_.pop_front();
-    ++forgotten_calls_;
-  }
+  const size_t slot = (oldest_call_ + call_count_) % kMaxRecordedCalls;
+  if (calls_.empty()) calls_.reserve(kMaxRecordedCalls);
+  if (slot == calls_.size())
+    calls_.push_back(std::move(record));
+  else
+    calls_[slot] = std::move(record);
+  ++call_count_;
+  while (calls_text_bytes_ > kMaxRecordedTextBytes && call_count_ > 1) ForgetOldestCallLocked();
   return result;
+}
+
+void Simulator::ForgetOldestCallLocked() {
+  CallRecord& oldest = calls_[oldest_call_];
+  if (oldest.text) {
+    calls_text_bytes_ -= oldest.text->size();
+    oldest.text.reset();
+  }
+  oldest_call_ = (oldest_call_ + 1) % kMaxRecordedCalls;
+  --call_count_;
+  ++forgotten_calls_;
 }
 
 // ---- entry points ---------------------------------------------------------------------------------
@@ -660,7 +674,10 @@ std::optional<std::string> Simulator::Profile(int id) {
 
 std::vector<CallRecord> Simulator::Calls() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return {calls_.begin(), calls_.end()};
+  std::vector<CallRecord> out;
+  out.reserve(call_count_);
+  for (size_t i = 0; i < call_count_; ++i) out.push_back(calls_[(oldest_call_ + i) % kMaxRecordedCalls]);
+  return out;
 }
 
 uint64_t Simulator::ForgottenCalls() {
@@ -669,8 +686,8 @@ uint64_t Simulator::ForgottenCalls() {
 }
 
 void Simulator::ClearCallsLocked() {
-  calls_ = {};  // gives its blocks back
-  calls_text_bytes_ = 0;
+  calls_ = {};  // gives its memory back
+  oldest_call_ = call_count_ = calls_text_bytes_ = 0;
   forgotten_calls_ = 0;
 }
 
