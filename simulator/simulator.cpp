@@ -686,7 +686,7 @@ uint64_t Simulator::ForgottenCalls() {
 }
 
 void Simulator::ClearCallsLocked() {
-  calls_ = {};  // gives its memory back
+  std::vector<CallRecord>().swap(calls_);  // gives its memory back
   oldest_call_ = call_count_ = calls_text_bytes_ = 0;
   forgotten_calls_ = 0;
 }
