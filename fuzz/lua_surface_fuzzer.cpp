@@ -1,8 +1,12 @@
 // Drives the module's 17 Lua functions with arbitrary argument counts and values, interleaved with
 // simulated plugging, unplugging, buttons and pages, injected DirectOutput failures, deliveries on the
-// simulator's thread, and Lua states opened and closed. After every call it checks what a script may
-// rely on: no Lua error escapes, the stack is where it was, and every result is one its function may
-// give. After every input it checks that closing every state closed the device manager.
+// simulator's thread, and Lua states opened and closed: plainly, or inside a coroutine that ends and is
+// collected or that stays suspended. The canvas (`vexlan.canvas`) and the companion layer
+// (`vexlan.cockpit`, in the states that load it) are driven the same way, listeners and timers included.
+// After every call it checks what a script may rely on: no Lua error escapes the module's functions,
+// the canvas and the layer raise only errors with a message, the stack is where it was, and every result
+// is one its function may give. After every input it checks that closing every state closed the device
+// manager.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -24,7 +28,7 @@
 namespace vexlan::fuzz {
 namespace {
 
-constexpr int kStates = 3;
+constexpr int kStates = 4;
 constexpr size_t kRawImageBytes = 307224;
 
 [[noreturn]] void Broken(const char* what, const std::string& detail) {
@@ -81,8 +85,38 @@ const char* const kNumericStrings[] = {"1", "2", "1.5", "0x10", " 3 ", "1e10", "
 const char* const kGlobalNames[] = {"cb_count", "cb_error", "cb_listen", "cb_output", "cb_churn", "cb_poll",
                                     "no_such_global", "print"};
 const char* const kCallbacks[] = {"cb_count", "cb_error", "cb_listen", "cb_output", "cb_churn", "cb_poll"};
+const char* const kListeners[] = {"on_count",        "on_error",       "on_poll",  "on_output", "on_off",
+                                  "on_stop_timers", "on_stop_a_timer", "cb_count", "no_such_global"};
+const char* const kEvents[] = {"page", "buttons", "down", "up", "added", "removed", "press", ""};
+const double kSeconds[] = {0.0, 0.001, 0.0005, 0.01, -1.0, 86401.0, 1e300,
+                           std::numeric_limits<double>::quiet_NaN()};
 
-// What every state defines: callbacks that count, fail, wait, write and re-register.
+// A method of the canvas or the layer and the arguments it takes, one letter each: N a coordinate or
+// size, K a colour, S text, P a canvas, R a raw picture, B a boolean, T a tag, O an ordinal, G a page
+// or index, I an image for the layer, F a picture file, E an event, L a listener, W seconds.
+struct Method {
+  const char* name;
+  const char* arguments;
+};
+
+// Called on a canvas (`c:name(...)`), or on the table `canvas` itself.
+const Method kCanvasMethods[] = {
+    {"fill", "K"},         {"pixel", "NN"},        {"pixel", "NNK"},   {"rect", "NNNNKB"},
+    {"line", "NNNNKN"},    {"circle", "NNNKB"},    {"arc", "NNNNNKN"}, {"blit", "PNN"},
+    {"blit", "PNNNNNN"},   {"blit_raw", "RNN"},    {"text", "NNSKN"},  {"raw", ""},
+    {"width", ""},         {"height", ""},
+};
+const Method kCanvasFunctions[] = {{"new", "NN"}, {"new", ""}, {"rgb", "NNN"}, {"text_size", "SN"}};
+// Called on a device object (`device:name(...)`), or on the table `cockpit`.
+const Method kDeviceMethods[] = {
+    {"add_page", "GB"},          {"remove_page", "G"},       {"set_string", "GGS"},
+    {"set_led", "GGB"},          {"set_image", "GGI"},       {"set_image_from_file", "GGFB"},
+    {"set_profile", "S"},        {"on", "EL"},               {"off", "EL"},
+};
+const Method kLayerFunctions[] = {{"on", "EL"},  {"off", "EL"},  {"every", "WL"}, {"after", "WL"},
+                                  {"poll", ""},  {"stop", ""},   {"device", "TO"}};
+
+// What every state defines: callbacks that count, fail, wait, write and re-register, and two canvases.
 constexpr char kScript[] = R"(
   require 'vexlan'
   calls = 0
@@ -100,6 +134,47 @@ constexpr char kScript[] = R"(
     vexlan.RegisterSoftButtonCallback(tag, ordinal, cb_count)
     vexlan.RegisterPageCallback(tag, ordinal, nil)
   end
+  canvas = require 'vexlan.canvas'
+  panel_picture, small_picture = canvas.new(), canvas.new(7, 5)
+)";
+
+// What the states that load the layer add: listeners and timers that count, fail, poll, write, remove
+// listeners and stop timers.
+constexpr char kLayerScript[] = R"(
+  cockpit = require 'vexlan.cockpit'
+  layer_errors = 0
+  cockpit.on_error = function() layer_errors = layer_errors + 1 end
+  function on_count() calls = calls + 1 end
+  function on_error() error('a listener that fails') end
+  function on_poll() cockpit.poll() end
+  function on_output(device)
+    device:add_page(1, true)
+    device:set_string(1, 1, 'shown')
+    device:set_image(1, 1, panel_picture)
+  end
+  function on_off(device) device:off('buttons', on_count) cockpit.off('added', on_count) end
+  timers = {}
+  function keep_timer(timer) if type(timer) == 'table' then timers[#timers + 1] = timer end end
+  function on_stop_timers() for i = #timers, 1, -1 do timers[i]:stop() timers[i] = nil end end
+  function on_stop_a_timer() local timer = table.remove(timers, 1) if timer then timer:stop() end end
+)";
+
+// How a state opens the module: on its main thread, or inside a coroutine that ends (and is collected) or
+// stays suspended until a later step resumes it.
+constexpr char kInCoroutineThatEnds[] = R"(
+  local opener = coroutine.create(function(script) assert(loadstring(script))() end)
+  assert(coroutine.resume(opener, ...))
+  assert(coroutine.status(opener) == 'dead')
+  opener = nil
+  collectgarbage()
+)";
+constexpr char kInCoroutineLeftSuspended[] = R"(
+  opener = coroutine.create(function(script) assert(loadstring(script))() coroutine.yield() end)
+  assert(coroutine.resume(opener, ...))
+)";
+constexpr char kEndTheOpener[] = R"(
+  if opener then coroutine.resume(opener) opener = nil end
+  collectgarbage()
 )";
 
 std::string TestImage(const char* name) { return std::string(VEXLAN_TEST_DATA) + "/images/" + name; }
@@ -115,7 +190,7 @@ class Session {
 
  private:
   void Step() {
-    switch (data_.ConsumeIntegralInRange(0, 11)) {
+    switch (data_.ConsumeIntegralInRange(0, 14)) {
       case 0: case 1: case 2: case 3: case 4:
         return CallFunction();
       case 5:
@@ -151,6 +226,12 @@ class Session {
         sim::Flush();
         if (data_.ConsumeBool()) Poll();
         break;
+      case 12:
+        return CallCanvas();
+      case 13:
+        return CallLayer();
+      case 14:
+        return EndTheOpener();
     }
   }
 
@@ -167,7 +248,19 @@ class Session {
     }
     state = luaL_newstate();
     test::PreloadModule(state);
-    if (luaL_dostring(state, kScript) != 0) Broken("opening", lua_tostring(state, -1));
+    std::string script = kScript;
+    if (data_.ConsumeBool()) script += kLayerScript;
+    const char* const openers[] = {"assert(loadstring(...))()", kInCoroutineThatEnds, kInCoroutineLeftSuspended};
+    if (luaL_loadstring(state, data_.PickValueInArray(openers)) != 0) Broken("opening", lua_tostring(state, -1));
+    lua_pushlstring(state, script.data(), script.size());
+    if (lua_pcall(state, 1, 0, 0) != 0) Broken("opening", lua_tostring(state, -1));
+  }
+
+  // The coroutine that opened the module, left suspended, ends and is collected.
+  void EndTheOpener() {
+    lua_State* state = PickState();
+    if (state == nullptr) return;
+    if (luaL_dostring(state, kEndTheOpener) != 0) Broken("ending the opener", lua_tostring(state, -1));
   }
 
   // The script delivers what waits without waiting, and checks that it left its stack as it was.
@@ -175,7 +268,8 @@ class Session {
     lua_State* state = PickState();
     if (state == nullptr) return;
     const int top = lua_gettop(state);
-    if (luaL_dostring(state, "return loop.poll()") != 0) Broken("poll", lua_tostring(state, -1));
+    const char* poll = data_.ConsumeBool() ? "return (cockpit or loop).poll()" : "return loop.poll()";
+    if (luaL_dostring(state, poll) != 0) Broken("poll", lua_tostring(state, -1));
     if (!lua_isnumber(state, -1) || lua_tonumber(state, -1) < 0) Broken("poll", "not a count");
     lua_settop(state, top);
   }
@@ -273,9 +367,119 @@ class Session {
       case 12: lua_getglobal(state, data_.PickValueInArray(kCallbacks)); break;
       case 13: lua_pushstring(state, data_.PickValueInArray(kGlobalNames)); break;
       case 14: luaL_dostring(state, "return io.stdout"); break;
-      case 15: luaL_dostring(state, "return coroutine.create(print)"); break;
+      case 15: PushCoroutine(state); break;
       case 16: PushFile(state); break;
     }
+  }
+
+  // A coroutine not yet started, suspended in a yield, or dead.
+  void PushCoroutine(lua_State* state) {
+    const char* const coroutines[] = {
+        "return coroutine.create(function() end)",
+        "local co = coroutine.create(function() coroutine.yield() end) coroutine.resume(co) return co",
+        "local co = coroutine.create(function() end) coroutine.resume(co) return co"};
+    if (luaL_dostring(state, data_.PickValueInArray(coroutines)) != 0) Broken("coroutine", lua_tostring(state, -1));
+  }
+
+  // Arguments for the canvas and the layer: of their kinds most of the time, anything otherwise.
+  void PushMethodArgument(lua_State* state, char kind) {
+    if (data_.ConsumeIntegralInRange(0, 7) == 0) return PushArgument(state);
+    switch (kind) {
+      case 'N':
+        if (data_.ConsumeBool())
+          lua_pushnumber(state, data_.ConsumeIntegralInRange(-20, 400) + (data_.ConsumeBool() ? 0.5 : 0.0));
+        else
+          lua_pushnumber(state, data_.PickValueInArray(kNumbers));
+        break;
+      case 'K': lua_pushnumber(state, data_.ConsumeBool() ? data_.ConsumeIntegralInRange(0, 0xFFFFFF)
+                                                          : data_.PickValueInArray(kNumbers)); break;
+      case 'P': lua_getglobal(state, data_.ConsumeBool() ? "panel_picture" : "small_picture"); break;
+      case 'I':
+        if (data_.ConsumeBool()) return PushMethodArgument(state, 'P');
+        return PushArgumentOfKind(state, 'R');
+      case 'G': lua_pushnumber(state, data_.ConsumeIntegralInRange(0, 3)); break;
+      case 'E': lua_pushstring(state, data_.PickValueInArray(kEvents)); break;
+      case 'L': lua_getglobal(state, data_.PickValueInArray(kListeners)); break;
+      case 'W': lua_pushnumber(state, data_.PickValueInArray(kSeconds)); break;
+      default: PushArgumentOfKind(state, kind);
+    }
+  }
+
+  // Calls the function on top of the stack with `self` below it (or none when `self` is 0), following
+  // `method.arguments` or not. The canvas and the layer may raise, with a message; nothing else escapes.
+  // Leaves the results on the stack, and gives their count, or -1 after an error.
+  int CallMethod(lua_State* state, const Method& method, bool with_self) {
+    const int base = lua_gettop(state) - (with_self ? 2 : 1);
+    int arguments = with_self ? 1 : 0;
+    if (data_.ConsumeBool()) {
+      for (const char* kind = method.arguments; *kind != 0; ++kind, ++arguments) PushMethodArgument(state, *kind);
+    } else {
+      for (int i = data_.ConsumeIntegralInRange(0, 7); i > 0; --i, ++arguments) PushArgument(state);
+    }
+    if (lua_pcall(state, arguments, LUA_MULTRET, 0) != 0) {
+      if (lua_type(state, -1) != LUA_TSTRING) Broken(method.name, "raised an error without a message");
+      lua_settop(state, base);
+      return -1;
+    }
+    return lua_gettop(state) - base;
+  }
+
+  void CallCanvas() {
+    lua_State* state = PickState();
+    if (state == nullptr) return;
+    const int top = lua_gettop(state);
+    if (data_.ConsumeBool()) {
+      const Method& method = data_.PickValueInArray(kCanvasFunctions);
+      lua_getglobal(state, "canvas");
+      lua_getfield(state, -1, method.name);
+      lua_remove(state, -2);
+      CallMethod(state, method, false);
+    } else {
+      const Method& method = data_.PickValueInArray(kCanvasMethods);
+      lua_getglobal(state, "small_picture");
+      lua_getfield(state, -1, method.name);
+      lua_replace(state, -2);
+      PushMethodArgument(state, 'P');  // the self: a canvas, most of the time
+      CallMethod(state, method, true);
+    }
+    lua_settop(state, top);
+  }
+
+  void CallLayer() {
+    lua_State* state = PickState();
+    if (state == nullptr) return;
+    const int top = lua_gettop(state);
+    lua_getglobal(state, "cockpit");
+    if (lua_isnil(state, -1)) return lua_settop(state, top);  // a state without the layer
+    if (data_.ConsumeBool()) {
+      const Method& method = data_.PickValueInArray(kLayerFunctions);
+      lua_getfield(state, -1, method.name);
+      lua_remove(state, -2);
+      const int count = CallMethod(state, method, false);
+      if (count >= 1 && (std::strcmp(method.name, "every") == 0 || std::strcmp(method.name, "after") == 0)) {
+        lua_getglobal(state, "keep_timer");
+        lua_pushvalue(state, top + 1);
+        if (lua_pcall(state, 1, 0, 0) != 0) Broken("keep_timer", lua_tostring(state, -1));
+      }
+    } else {
+      lua_getfield(state, -1, "device");
+      lua_remove(state, -2);
+      PushMethodArgument(state, 'T');
+      PushMethodArgument(state, 'O');
+      if (lua_pcall(state, 2, 1, 0) != 0) {
+        if (lua_type(state, -1) != LUA_TSTRING) Broken("device", "raised an error without a message");
+        return lua_settop(state, top);
+      }
+      if (!lua_istable(state, -1)) Broken("device", "not a device object");
+      const Method& method = data_.PickValueInArray(kDeviceMethods);
+      lua_getfield(state, -1, method.name);
+      lua_insert(state, -2);
+      const int count = CallMethod(state, method, true);
+      if (std::strncmp(method.name, "set_", 4) == 0 || std::strcmp(method.name, "add_page") == 0 ||
+          std::strcmp(method.name, "remove_page") == 0)
+        CheckResults(state, {method.name, "", Results::kResultCode}, count < 0 ? 0 : count);
+    }
+    lua_settop(state, top);
   }
 
   void CallFunction() {

@@ -53,7 +53,14 @@ VEXLAN_SIM_API std::vector<uint32_t> Pages(int id);
 VEXLAN_SIM_API std::optional<uint32_t> ActivePage(int id);
 VEXLAN_SIM_API std::optional<std::string> Profile(int id);
 
+// The record keeps the newest kMaxRecordedCalls calls, and fewer when their texts pass
+// kMaxRecordedTextBytes, so that a library left running for hours keeps its size; older calls are
+// forgotten, and counted.
+constexpr size_t kMaxRecordedCalls = 10000;
+constexpr size_t kMaxRecordedTextBytes = 4 * 1024 * 1024;
 VEXLAN_SIM_API std::vector<CallRecord> Calls();
+// Calls recorded and then forgotten since the last Reset or ClearCalls.
+VEXLAN_SIM_API uint64_t ForgottenCalls();
 VEXLAN_SIM_API void ClearCalls();
 VEXLAN_SIM_API void SetRecording(bool on);
 // Makes the entry point `name` (without prefix) answer `result` without acting, until Unfail.

@@ -10,9 +10,21 @@ namespace {
 
 Simulator& Sim() { return Simulator::Instance(); }
 
-int IdArg(lua_State* L, int index) { return static_cast<int>(luaL_checknumber(L, index)); }
+// Numbers are truncated toward zero, as the module takes them; one that no integer of the kind holds
+// (NaN, infinities, 1e300) is refused before any conversion, which would be undefined.
+int IdArg(lua_State* L, int index) {
+  const lua_Number value = luaL_checknumber(L, index);
+  if (!(value > -2147483649.0 && value < 2147483648.0))
+    luaL_argerror(L, index, "a whole number from -2147483648 to 2147483647 expected");
+  return static_cast<int>(value);
+}
+// Signed or unsigned 32-bit forms are both taken, as DirectOutput sees the module's numbers:
+// -1 is 0xFFFFFFFF.
 uint32_t U32Arg(lua_State* L, int index) {
-  return static_cast<uint32_t>(static_cast<int64_t>(luaL_checknumber(L, index)));
+  const lua_Number value = luaL_checknumber(L, index);
+  if (!(value > -2147483649.0 && value < 4294967296.0))
+    luaL_argerror(L, index, "a whole number from -2147483648 to 4294967295 expected");
+  return static_cast<uint32_t>(static_cast<int64_t>(value));
 }
 
 template <typename T>
@@ -148,7 +160,8 @@ int sim_calls(lua_State* L) {
     lua_setfield(L, -2, "result");
     lua_rawseti(L, -2, static_cast<int>(i + 1));
   }
-  return 1;
+  lua_pushnumber(L, static_cast<lua_Number>(Sim().ForgottenCalls()));
+  return 2;
 }
 
 int sim_clear_calls(lua_State*) {

@@ -118,11 +118,30 @@ bool Simulator::ForcedLocked(const char* name, HResult* result) {
 }
 
 HResult Simulator::RecordLocked(CallRecord record, HResult result) {
-  if (recording_) {
-    record.result = result;
+  if (!recording_) return result;
+  record.result = result;
+  if (call_count_ == kMaxRecordedCalls) ForgetOldestCallLocked();
+  calls_text_bytes_ += record.text ? record.text->size() : 0;
+  const size_t slot = (oldest_call_ + call_count_) % kMaxRecordedCalls;
+  if (calls_.empty()) calls_.reserve(kMaxRecordedCalls);
+  if (slot == calls_.size())
     calls_.push_back(std::move(record));
-  }
+  else
+    calls_[slot] = std::move(record);
+  ++call_count_;
+  while (calls_text_bytes_ > kMaxRecordedTextBytes && call_count_ > 1) ForgetOldestCallLocked();
   return result;
+}
+
+void Simulator::ForgetOldestCallLocked() {
+  CallRecord& oldest = calls_[oldest_call_];
+  if (oldest.text) {
+    calls_text_bytes_ -= oldest.text->size();
+    oldest.text.reset();
+  }
+  oldest_call_ = (oldest_call_ + 1) % kMaxRecordedCalls;
+  --call_count_;
+  ++forgotten_calls_;
 }
 
 // ---- entry points ---------------------------------------------------------------------------------
@@ -510,7 +529,7 @@ void Simulator::Reset(const std::string& tags) {
   std::lock_guard<std::mutex> lock(mutex_);
   devices_.clear();
   next_id_ = 1;  // handles keep counting, so that no old handle is ever given again
-  calls_.clear();
+  ClearCallsLocked();
   failures_.clear();
   recording_ = true;
   for (const std::string& tag : SplitTags(tags)) AttachLocked(tag);
@@ -655,12 +674,26 @@ std::optional<std::string> Simulator::Profile(int id) {
 
 std::vector<CallRecord> Simulator::Calls() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return calls_;
+  std::vector<CallRecord> out;
+  out.reserve(call_count_);
+  for (size_t i = 0; i < call_count_; ++i) out.push_back(calls_[(oldest_call_ + i) % kMaxRecordedCalls]);
+  return out;
+}
+
+uint64_t Simulator::ForgottenCalls() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return forgotten_calls_;
+}
+
+void Simulator::ClearCallsLocked() {
+  std::vector<CallRecord>().swap(calls_);  // gives its memory back
+  oldest_call_ = call_count_ = calls_text_bytes_ = 0;
+  forgotten_calls_ = 0;
 }
 
 void Simulator::ClearCalls() {
   std::lock_guard<std::mutex> lock(mutex_);
-  calls_.clear();
+  ClearCallsLocked();
 }
 
 void Simulator::SetRecording(bool on) {
@@ -703,6 +736,7 @@ std::vector<uint32_t> Pages(int id) { return Simulator::Instance().Pages(id); }
 std::optional<uint32_t> ActivePage(int id) { return Simulator::Instance().ActivePage(id); }
 std::optional<std::string> Profile(int id) { return Simulator::Instance().Profile(id); }
 std::vector<CallRecord> Calls() { return Simulator::Instance().Calls(); }
+uint64_t ForgottenCalls() { return Simulator::Instance().ForgottenCalls(); }
 void ClearCalls() { Simulator::Instance().ClearCalls(); }
 void SetRecording(bool on) { Simulator::Instance().SetRecording(on); }
 void Fail(const std::string& name, HResult result) { Simulator::Instance().Fail(name, result); }

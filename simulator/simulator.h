@@ -83,6 +83,7 @@ class Simulator {
   std::optional<uint32_t> ActivePage(int id);
   std::optional<std::string> Profile(int id);
   std::vector<CallRecord> Calls();
+  uint64_t ForgottenCalls();
   void ClearCalls();
   void SetRecording(bool on);
   void Fail(const std::string& name, HResult result);
@@ -98,6 +99,8 @@ class Simulator {
   // Starts a record for `name`; returns true (and fills *result) when a forced failure applies.
   bool ForcedLocked(const char* name, HResult* result);
   HResult RecordLocked(CallRecord record, HResult result);
+  void ForgetOldestCallLocked();
+  void ClearCallsLocked();
   void QueueLocked(const Event& event);
   void EventLoop();
   void StopThread(std::unique_lock<std::mutex>& lock);
@@ -126,7 +129,15 @@ class Simulator {
   std::thread::id thread_id_;
   bool stop_ = false;
   bool recording_ = true;
+  // The newest calls only, so that a library left running for hours keeps its size: a ring of up to
+  // kMaxRecordedCalls records whose slots are reused in place, so that recording takes no memory of
+  // its own once the ring is full (a record freed and another allocated at each call fragments the
+  // heap of some C libraries around the pictures' large blocks).
   std::vector<CallRecord> calls_;
+  size_t oldest_call_ = 0;  // the ring's first slot
+  size_t call_count_ = 0;
+  size_t calls_text_bytes_ = 0;  // of the texts in the ring
+  uint64_t forgotten_calls_ = 0;  // since the last clear
   struct Failure {
     HResult result;
     uint32_t steps_before;  // calls (Enumerate: devices reported) still to be served normally

@@ -204,6 +204,34 @@ T.test("timers run in poll and run(); run ends on stop, until, time and the end 
   T.eq(cockpit.listen(), nil)
 end)
 
+T.test("a timer that raises is reported, keeps its period, and the others still run", function()
+  local before, broke, calm = #reported, 0, 0
+  local failing = cockpit.every(0.001, function() broke = broke + 1; error("timer broke") end)
+  cockpit.after(0, function() calm = calm + 1 end)
+  T.eq(cockpit.run({ input = false, ["until"] = function() return broke >= 3 end }), "until")
+  failing:stop()
+  T.eq(calm, 1, "the other timer ran, once")
+  T.eq(#reported - before, broke, "each raise reported")
+  T.truthy(reported[#reported]:find("timer broke", 1, true), reported[#reported])
+end)
+
+T.test("a timer stopped by another never runs again", function()
+  local ticks, stopper_ran = 0, 0
+  local ticking = cockpit.every(0.02, function() ticks = ticks + 1 end)
+  local stopper
+  stopper = cockpit.every(0.05, function()
+    stopper_ran = stopper_ran + 1
+    ticking:stop()
+    stopper:stop()  -- a timer may stop itself
+  end)
+  T.eq(cockpit.run({ input = false, seconds = 0.2 }), "time")
+  T.eq(stopper_ran, 1)
+  T.truthy(ticks >= 1 and ticks <= 3, "ticked until stopped: " .. ticks)
+  local stopped_at = ticks
+  T.eq(cockpit.run({ input = false, seconds = 0.05 }), "time")
+  T.eq(ticks, stopped_at, "nothing after the stop")
+end)
+
 T.test("mistakes in the layer's use raise errors that say what is wrong", function()
   local cases = {
     { function() cockpit.device("sfip", 1) end, 'the tag must be "X52P", "SFIP" or "UNKN"' },

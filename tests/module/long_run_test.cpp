@@ -32,6 +32,9 @@
 #ifndef VEXLAN_LONG_RUN_REPLUGS
 #define VEXLAN_LONG_RUN_REPLUGS 10000
 #endif
+#ifndef VEXLAN_LONG_RUN_FRAMES
+#define VEXLAN_LONG_RUN_FRAMES 18000  // ten minutes at 30 frames a second
+#endif
 
 namespace vexlan::test {
 namespace {
@@ -201,6 +204,77 @@ TEST_F(LongRun, UnitsUnpluggedAndPluggedBackAgainAndAgainStayAddressable) {
     EXPECT_EQ(state.Number("vexlan.AddPage('" + tag + "', 1, 1, true)"), 0) << tag;
     EXPECT_EQ(LastCall("AddPage").id, id) << tag << " 1 still names the same unit";
   }
+}
+
+// A script as users run one for hours while they develop it: the layer and a canvas at every frame,
+// buttons pressed, units unplugged and plugged back, and the simulated library recording its calls as it
+// does by default. Frames run back to back: what grows, grows per frame.
+constexpr char kFrameScript[] = R"(
+  cockpit = require 'vexlan.cockpit'
+  canvas = require 'vexlan.canvas'
+  panel, x52 = cockpit.device('SFIP', 1), cockpit.device('X52P', 1)
+  panel:add_page(1, true)
+  x52:add_page(1, true)
+  picture = canvas.new()
+  frames, presses, arrivals = 0, 0, 0
+  panel:on('down', function() presses = presses + 1 end)
+  cockpit.on('added', function() arrivals = arrivals + 1 end)
+  function frame()
+    frames = frames + 1
+    picture:fill(frames % 256):text(10, 10, 'frame ' .. frames, 0xffffff)
+    panel:set_image(1, 1, picture)
+    x52:set_string(1, 1, 'T+' .. frames)
+    x52:set_led(1, frames % 20, frames % 2 == 0)
+    cockpit.poll()
+  end
+)";
+
+TEST_F(LongRun, TheSimulatedLibraryKeepsItsSizeOverHoursOfFramesWhileRecording) {
+  sim::SetRecording(true);
+  LuaState state;
+  ASSERT_EQ(state.Run(kFrameScript), "");
+  constexpr int kFrames = VEXLAN_LONG_RUN_FRAMES;
+  int presses = 0, replugs = 0;
+  auto run_frame = [&](int frame) {
+    if (frame % 30 == 0) {  // a press a second
+      sim::Buttons(kFip, 1);
+      sim::Buttons(kFip, 0);
+      ++presses;
+    }
+    if (frame % 300 == 150) {  // both units out and back every ten seconds, every other time under a new handle
+      sim::Unplug(kX52);
+      sim::Unplug(kFip);
+      sim::Replug(kX52, replugs % 2 == 1);
+      sim::Replug(kFip, replugs % 2 == 1);
+      ++replugs;
+    }
+    sim::Flush();
+    return state.Run("frame()");
+  };
+  auto memory_now = [&] {
+    state.Run("collectgarbage()");  // the script's own garbage comes and goes with the collector's cycles
+    return Memory();
+  };
+  const auto start = std::chrono::steady_clock::now();
+  int frame = 0;
+  for (; (sim::ForgottenCalls() == 0 || frame % 300 != 0) && frame < kFrames / 2; ++frame)  // the record fills
+    ASSERT_EQ(run_frame(frame), "") << "frame " << frame;
+  const int warm_up = frame;
+  EXPECT_GT(sim::ForgottenCalls(), 0u) << "the record was full before the measure";
+  const Memory before = memory_now();
+  for (; frame < kFrames; ++frame) ASSERT_EQ(run_frame(frame), "") << "frame " << frame;
+  const Memory after = memory_now();
+  std::printf("%d frames with %d replugs in %.2f s; over the last %d: heap %+ld KB, process %+ld KB of %ld MB\n",
+              kFrames, replugs, Seconds(start), kFrames - warm_up, KiB(after.heap, before.heap),
+              KiB(after.process, before.process), KiB(after.process, 0) / 1024);
+  ExpectFlat(before, after);
+
+  EXPECT_EQ(state.Number("frames"), kFrames);
+  EXPECT_EQ(state.Number("presses"), presses);
+  EXPECT_EQ(state.Number("arrivals"), 2 * replugs);
+  EXPECT_EQ(sim::Calls().size(), sim::kMaxRecordedCalls) << "recording all along";
+  EXPECT_GT(sim::ForgottenCalls(), 0u);
+  EXPECT_EQ(sim::Calls().back().name, "SetLed");
 }
 
 }  // namespace

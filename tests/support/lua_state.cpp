@@ -16,7 +16,15 @@ void PreloadModule(lua_State* state) {
   lua_setfield(state, -2, "vexlan");
   lua_pushcfunction(state, luaopen_vexlan_loop);
   lua_setfield(state, -2, "vexlan.loop");
-  lua_pop(state, 2);
+  lua_pushcfunction(state, luaopen_vexlan_canvas);
+  lua_setfield(state, -2, "vexlan.canvas");
+  lua_pop(state, 1);
+  // The companion layer from the source tree.
+  lua_getfield(state, -1, "path");
+  lua_pushstring(state, ";" VEXLAN_TEST_DATA "/../lua/?.lua");
+  lua_concat(state, 2);
+  lua_setfield(state, -2, "path");
+  lua_pop(state, 1);
 }
 
 void OpenModule(lua_State* state) {
