@@ -55,5 +55,31 @@ TEST_F(CockpitStates, AStateBeyondTheTenthIsToldWhyTheLayerCannotWork) {
   ten.clear();
 }
 
+// The same as tests/lua/cockpit_idle_input.lua checks in the interpreters, on a pipe the host made, which
+// also holds under Wine.
+TEST_F(CockpitStates, WithInputOpenAndIdleTimersTickAndAStopFromAListenerEndsTheLoopsAtOnce) {
+  StdinPipe input;  // open, and nothing comes
+  LuaState state;
+  ASSERT_EQ(LoadLayer(state), "");
+  ASSERT_EQ(state.Run("ticks, turns = 0, 0\n"
+                      "local ticker = cockpit.every(0.05, function() ticks = ticks + 1 end)\n"
+                      "cockpit.after(1, cockpit.stop)\n"
+                      "while cockpit.read() do turns = turns + 1 end\n"
+                      "ticker:stop()\n"
+                      "cockpit.device('SFIP', 1):on('pressed', function()\n"
+                      "  stopped_at = cockpit.clock()\n"
+                      "  cockpit.stop()\n"
+                      "end)"),
+            "");
+  EXPECT_EQ(state.Number("turns"), 0);
+  EXPECT_GE(state.Number("ticks"), 12) << "every(0.05) for one second";
+  EXPECT_LE(state.Number("ticks"), 21);
+  sim::Buttons(kFip, 0x0);
+  sim::Buttons(kFip, 0x1);  // delivered once run() waits
+  ASSERT_EQ(state.Run("reason = cockpit.run()"), "");
+  EXPECT_EQ(state.Number("reason == 'stopped' and 1 or 0"), 1);
+  EXPECT_LT(state.Number("cockpit.clock() - stopped_at"), 0.1);
+}
+
 }  // namespace
 }  // namespace vexlan::test
