@@ -261,8 +261,11 @@ local function answer(device, code)
   return nil, "absent"
 end
 
--- Whether the record takes what was sent: the unit took it, or is absent and gets it on arrival.
-local function recorded(code, why) return code == 0 or why == "absent" end
+local BAD_HANDLE = 1  -- the ResultCode of a unit that left before the module knew it
+
+-- Whether the record takes what was sent: the unit took it, or it is absent (or has just left) and gets
+-- it on arrival.
+local function recorded(code, why) return code == 0 or code == BAD_HANDLE or why == "absent" end
 
 local function page_content(device, page)
   local content = device.content[page]
@@ -329,7 +332,7 @@ function Device:show_page(page)
     self.pages[#self.pages + 1] = page  -- the unit lists it last now
     self.active = page
     send_content(self, page)
-  elseif why == "absent" then
+  elseif why == "absent" or code == BAD_HANDLE then
     self.active = page  -- shown as it arrives
   elseif code ~= nil then
     forget_page(self, page)  -- removed, and not added again
