@@ -17,7 +17,7 @@ T.test("timers tick at their rate in the read loop while no input comes", functi
   T.truthy(ticks >= 12 and ticks <= 21, "every(0.05) ran " .. ticks .. " times in one second")
 end)
 
-T.test("stop() from a listener ends run() within 0.1 s with no timer pending", function()
+T.test("stop() from a listener ends run() and read() within 0.1 s with no timer pending", function()
   local stopped_at
   local listener = panel:on("pressed", function()
     stopped_at = cockpit.clock()
@@ -28,6 +28,11 @@ T.test("stop() from a listener ends run() within 0.1 s with no timer pending", f
   T.eq(cockpit.run(), "stopped")
   local late = cockpit.clock() - stopped_at
   T.truthy(late < 0.1, "run() ended " .. late .. " s after stop()")
+  sim.buttons(FIP, 0)
+  sim.buttons(FIP, 1)
+  T.eq(select(2, cockpit.read()), "stopped")
+  late = cockpit.clock() - stopped_at
+  T.truthy(late < 0.1, "read() ended " .. late .. " s after stop()")
   panel:off("pressed", listener)
 end)
 
