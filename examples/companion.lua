@@ -27,16 +27,16 @@ end
 
 panel:add_page(1, true)
 panel:set_string(1, 1, "COMPANION")
-panel:on("down", function(device)
+panel:on("pressed", function(device)
   presses = presses + 1
-  device:set_led(1, 0, presses % 2 == 1)
+  device:set_led(1, 1, presses % 2 == 1)  -- the unit's first LED: the layer counts from 1
 end)
 cockpit.on("added", function(device) print(device.tag .. " " .. device.ordinal .. " is back") end)
 cockpit.on("removed", function(device) print(device.tag .. " " .. device.ordinal .. " left") end)
 
 local turn = 0
 draw(turn)
-while cockpit.listen() do  -- one turn a key of the scenario; ends with it
+while cockpit.read() do  -- one turn a key of the scenario; ends with it
   turn = turn + 1
   draw(turn)
 end

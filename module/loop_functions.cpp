@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <thread>
 
+#include "devices/device_manager.h"
 #include "events/dispatch.h"
+#include "module/device_call.h"
 #include "module/lua_functions.h"
 #include "platform/input_wait.h"
 
@@ -23,8 +25,8 @@ int Poll(lua_State* state) {
   return 1;
 }
 
-// listen(): Listen, which also says what it read: the character, or nil at the end of input.
-int ListenOnce(lua_State* state) {
+// read(): Listen, which also says what it read: the character, or nil at the end of input.
+int Read(lua_State* state) {
   const int character = ListenForCharacter(state);
   if (character == EOF) return 0;
   const char byte = static_cast<char>(character);
@@ -60,8 +62,20 @@ int Clock(lua_State* state) {
   return 1;
 }
 
+// present(tag, ordinal): whether the device table holds that unit as present now, by the module's
+// addressing. Arrivals and removals reach a state's callbacks later, when it lets them run.
+int Present(lua_State* state) {
+  luaL_checkstring(state, 1);
+  luaL_checknumber(state, 2);
+  DeviceAddress device;
+  lua_pushboolean(state, DeviceManager::Instance().is_open() && ResolvePresentDevice(state, &device));
+  return 1;
+}
+
 const luaL_Reg kLoopFunctions[] = {
-    {"poll", Poll}, {"listen", ListenOnce}, {"wait", Wait}, {"clock", Clock}, {nullptr, nullptr},
+    {"poll", Poll},   {"read", Read},       {"wait", Wait},
+    {"clock", Clock}, {"present", Present}, {"listen", Read},  // read's name in 0.3.5
+    {nullptr, nullptr},
 };
 
 }  // namespace
