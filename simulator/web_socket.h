@@ -17,11 +17,11 @@ struct LoopbackAddress {
   alignas(8) unsigned char bytes_[16];
 };
 
-// The server's listening-address reuse option: Windows lets a second process bind a port a first one
-// holds unless the first asks for it alone (SO_EXCLUSIVEADDRUSE, libmicrohttpd's -1); POSIX refuses two
-// listeners on one port anyway and needs SO_REUSEADDR (libmicrohttpd's 0) to bind its port again while
-// the previous run's connections linger.
-extern const int kListenAddressReuse;
+// Whether the server must ask for its port alone. Windows lets a second process bind a port a first one
+// holds unless the first asks for it exclusively (SO_EXCLUSIVEADDRUSE); POSIX refuses two listeners on
+// one port anyway, and the server's default there (SO_REUSEADDR) lets it bind its port again while the
+// previous run's connections linger.
+extern const bool kExclusivePort;
 
 // Ends both directions of a connection the server still owns: its thread sees the end and closes it.
 void ShutdownSocket(intptr_t socket);

@@ -219,6 +219,17 @@ class WebRequest {
   int Refuse(unsigned status, const char* why) const { return Reply(status, std::string(why) + "\n"); }
 };
 
+// An event stream: what it has still to send of its current message.
+struct WebView::Stream {
+  WebView* view;
+  MHD_Connection* connection;
+  uint64_t seen = 0;
+  int64_t sent_at_ms = 0;
+  std::string pending;
+  size_t sent = 0;
+  bool ended = false;
+};
+
 // libmicrohttpd's callbacks, each with the view as its closure.
 class WebServer {
  public:
@@ -273,29 +284,37 @@ class WebServer {
     found->second.waiting_order = ++view->waits_;
   }
 
-  // An event stream: the whole state each time it changes, a comment when idle.
-  struct Stream {
-    WebView* view;
-    uint64_t seen = 0;
-    std::string pending;
-    size_t sent = 0;
-    bool ended = false;
-  };
+  // An event stream: the whole state each time it changes, a comment when idle. It never blocks the
+  // server's thread: with nothing to send it is suspended, and resumed by the next change (Show), by the
+  // watch when a comment is due, or by Stop.
+  using Stream = WebView::Stream;
 
   static ssize_t ReadStream(void* closure, uint64_t, char* buffer, size_t room) {
     auto* stream = static_cast<Stream*>(closure);
+    WebView* view = stream->view;
     if (stream->sent == stream->pending.size()) {
       if (stream->ended) return MHD_CONTENT_READER_END_OF_STREAM;
       stream->sent = 0;
-      const uint64_t now = stream->view->WaitForChange(stream->seen, kIdleMs);
-      if (now == 0) {
-        stream->pending = "event: stopped\ndata: {}\n\n";  // the library stops serving
-        stream->ended = true;
-      } else if (now == stream->seen) {
-        stream->pending = ": idle\n\n";
-      } else {
-        stream->pending = "data: " + stream->view->StateJson(&stream->seen) + "\n\n";
+      stream->pending.clear();
+      bool changed = false;
+      {
+        platform::FastMutexLock lock(view->mutex_);
+        if (view->stopping_) {
+          stream->pending = "event: stopped\ndata: {}\n\n";  // the library stops serving
+          stream->ended = true;
+        } else if (view->version_ != stream->seen) {
+          changed = true;
+        } else if (SteadyMs() - stream->sent_at_ms >= kIdleMs) {
+          stream->pending = ": idle\n\n";
+        } else {
+          // Suspended under the lock that Show and the watch resume under: no change slips between.
+          view->suspended_.insert(stream);
+          MHD_suspend_connection(stream->connection);
+          return 0;
+        }
       }
+      if (changed) stream->pending = "data: " + view->StateJson(&stream->seen) + "\n\n";
+      stream->sent_at_ms = SteadyMs();
     }
     const size_t count = std::min(room, stream->pending.size() - stream->sent);
     std::memcpy(buffer, stream->pending.data() + stream->sent, count);
@@ -303,11 +322,47 @@ class WebServer {
     return static_cast<ssize_t>(count);
   }
 
+  // The pictures of one answer, each after its line.
+  struct Pictures {
+    struct Part {
+      std::string line;
+      std::shared_ptr<const std::vector<uint8_t>> pixels;
+    };
+    std::vector<Part> parts;
+    size_t part = 0;
+    size_t offset = 0;  // within the part's line, then its pixels
+  };
+
+  static ssize_t ReadPictures(void* closure, uint64_t, char* buffer, size_t room) {
+    auto* pictures = static_cast<Pictures*>(closure);
+    size_t written = 0;
+    while (written < room && pictures->part < pictures->parts.size()) {
+      const Pictures::Part& part = pictures->parts[pictures->part];
+      const size_t line = part.line.size();
+      const size_t total = line + part.pixels->size();
+      const size_t count = std::min(room - written, (pictures->offset < line ? line : total) - pictures->offset);
+      const char* from = pictures->offset < line
+                             ? part.line.data() + pictures->offset
+                             : reinterpret_cast<const char*>(part.pixels->data()) + (pictures->offset - line);
+      std::memcpy(buffer + written, from, count);
+      written += count;
+      pictures->offset += count;
+      if (pictures->offset == total) {
+        ++pictures->part;
+        pictures->offset = 0;
+      }
+    }
+    return written == 0 ? MHD_CONTENT_READER_END_OF_STREAM : static_cast<ssize_t>(written);
+  }
+
+  static void EndPictures(void* closure) { delete static_cast<Pictures*>(closure); }
+
   static void EndStream(void* closure) {
     auto* stream = static_cast<Stream*>(closure);
     {
       platform::FastMutexLock lock(stream->view->mutex_);
       --stream->view->streams_;
+      stream->view->suspended_.erase(stream);
     }
     delete stream;
   }
@@ -341,17 +396,24 @@ void WebView::Start() {
     platform::FastMutexLock state(mutex_);
     stopping_ = false;
   }
-  // A thread per connection: an event stream waits for the next change on its own thread. Strict
-  // parsing refuses what a browser never sends (a bare LF, a space before a colon).
-  daemon_ = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_AUTO, static_cast<uint16_t>(asked),
-      nullptr, nullptr, &WebServer::OnRequest, this,
-      MHD_OPTION_SOCK_ADDR, address.get(), MHD_OPTION_LISTENING_ADDRESS_REUSE, kListenAddressReuse,
-      MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutS,
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_LISTEN_BACKLOG_SIZE, 128u,
-      MHD_OPTION_THREAD_STACK_SIZE, static_cast<size_t>(128 * 1024), MHD_OPTION_STRICT_FOR_CLIENT, 1,
-      MHD_OPTION_NOTIFY_CONNECTION, &WebServer::OnConnection, this, MHD_OPTION_NOTIFY_COMPLETED,
-      &WebServer::OnCompleted, this, MHD_OPTION_END);
+  // One thread serves every connection, none of them waiting on it; strict parsing refuses what a
+  // browser never sends (a bare LF, a space before a colon).
+  std::vector<MHD_OptionItem> options = {
+      {MHD_OPTION_SOCK_ADDR, 0, const_cast<void*>(address.get())},
+      {MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, nullptr},
+      {MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutS, nullptr},
+      {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(kConnectionMemory), nullptr},
+      {MHD_OPTION_LISTEN_BACKLOG_SIZE, 128, nullptr},
+      {MHD_OPTION_STRICT_FOR_CLIENT, 1, nullptr},
+      {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&WebServer::OnConnection), this},
+      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&WebServer::OnCompleted), this},
+  };
+  // libmicrohttpd reads a zero here as "this port alone" (SO_EXCLUSIVEADDRUSE on Windows).
+  if (kExclusivePort) options.push_back({MHD_OPTION_LISTENING_ADDRESS_REUSE, 0, nullptr});
+  options.push_back({MHD_OPTION_END, 0, nullptr});
+  daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_ALLOW_SUSPEND_RESUME,
+                             static_cast<uint16_t>(asked), nullptr, nullptr, &WebServer::OnRequest, this,
+                             MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
   const MHD_DaemonInfo* info = daemon_ ? MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
   if (info == nullptr || info->port == 0) {
     if (daemon_ != nullptr) MHD_stop_daemon(daemon_);
@@ -376,10 +438,11 @@ void WebView::Stop() {
   {
     platform::FastMutexLock state(mutex_);
     stopping_ = true;
+    ResumeStreams();  // each sends its last message; none may stay suspended when the server stops
   }
   changed_.NotifyAll();
   watcher_.join();
-  MHD_stop_daemon(daemon_);  // ends each connection and joins its thread
+  MHD_stop_daemon(daemon_);  // closes every connection and joins the server's thread
   daemon_ = nullptr;
   port_ = 0;
 }
@@ -392,6 +455,14 @@ void WebView::Watch() {
       if (link.in_request || link.socket < 0 || now - link.waiting_since_ms < kHeadDeadlineMs) continue;
       ShutdownSocket(link.socket);
       link.socket = -1;
+    }
+    for (auto at = suspended_.begin(); at != suspended_.end();) {
+      if (now - (*at)->sent_at_ms < kIdleMs) {
+        ++at;
+        continue;
+      }
+      MHD_resume_connection((*at)->connection);  // a comment is due
+      at = suspended_.erase(at);
     }
     changed_.WaitFor(mutex_, std::chrono::milliseconds(100));
   }
@@ -432,7 +503,7 @@ void WebView::Show(const std::vector<Device>& devices) {
   pictures_ = std::move(pictures);
   devices_ = std::move(records);
   ++version_;
-  changed_.NotifyAll();
+  ResumeStreams();
 }
 
 void WebView::Picture(const Device& device, uint32_t page, uint32_t index, const std::vector<uint8_t>& picture) {
@@ -458,12 +529,9 @@ std::string WebView::StateJson(uint64_t* version) {
   return Json(devices, *version, run_, !keys_path_.empty());
 }
 
-uint64_t WebView::WaitForChange(uint64_t seen, int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  platform::FastMutexLock lock(mutex_);
-  while (!stopping_ && version_ == seen && std::chrono::steady_clock::now() < deadline)
-    changed_.WaitFor(mutex_, deadline - std::chrono::steady_clock::now());
-  return stopping_ ? 0 : version_;
+void WebView::ResumeStreams() {
+  for (Stream* stream : suspended_) MHD_resume_connection(stream->connection);
+  suspended_.clear();
 }
 
 // Only the page's own requests. The Host must be this address and port (a page elsewhere that rebinds a
@@ -511,7 +579,7 @@ int WebView::Answer(WebRequest& request) {
       return request.Reply(200, StateJson(&version), "application/json");
     }
     if (request.path == "/events") return AnswerEvents(request);
-    if (request.path == "/picture") return AnswerPicture(request);
+    if (request.path == "/pictures") return AnswerPictures(request);
     return request.Refuse(404, "no such page");
   }
   if (request.path == "/keys") return AnswerKeys(request);
@@ -531,7 +599,7 @@ int WebView::AnswerEvents(WebRequest& request) {
     }
     ++streams_;
   }
-  auto* stream = new WebServer::Stream{this, 0, {}, 0, false};
+  auto* stream = new Stream{this, request.connection, 0, 0, {}, 0, false};
   MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, &WebServer::ReadStream,
                                                              stream, &WebServer::EndStream);
   if (response == nullptr) {
@@ -542,32 +610,33 @@ int WebView::AnswerEvents(WebRequest& request) {
   return Queue(request.connection, 200, response);
 }
 
-// The latest picture of a device's page, in the device's own format: 240 bottom-up rows of 320 blue,
-// green, red pixels. Its version and the time the script sent it ride along in headers.
-int WebView::AnswerPicture(WebRequest& request) {
-  uint64_t id, page, index;
-  if (!request.Number("device", 1u << 30, &id) || !request.Number("page", UINT32_MAX, &page) ||
-      !request.Number("index", UINT32_MAX, &index))
-    return request.Refuse(400, "device, page and index are numbers");
-  Kept kept;
+// Every kept picture newer than `after`, in one answer: for each, a line of five numbers (device, page,
+// index, version, and the wall-clock millisecond the script sent it) and then the picture in the device's
+// own format, 240 bottom-up rows of 320 blue, green, red pixels. One request brings every panel's new
+// picture, and the answer holds references to the pixels, not copies.
+int WebView::AnswerPictures(WebRequest& request) {
+  uint64_t after;
+  if (!request.Number("after", UINT64_MAX >> 1, &after)) return request.Refuse(400, "after is a number");
+  auto* pictures = new WebServer::Pictures;
   {
     platform::FastMutexLock lock(mutex_);
-    auto found = pictures_.find({static_cast<int>(id), static_cast<uint32_t>(page), static_cast<uint32_t>(index)});
-    if (found == pictures_.end()) return request.Refuse(404, "no such picture");
-    kept = found->second;
+    for (const auto& [key, kept] : pictures_) {
+      if (kept.version <= after) continue;
+      const auto& [device, page, index] = key;
+      pictures->parts.push_back({std::to_string(device) + ' ' + std::to_string(page) + ' ' + std::to_string(index) +
+                                     ' ' + std::to_string(kept.version) + ' ' + std::to_string(kept.sent_at_ms) + '\n',
+                                 kept.pixels});
+    }
   }
-  // The response holds its own reference to the pixels, dropped when it is sent.
-  auto* held = new std::shared_ptr<const std::vector<uint8_t>>(kept.pixels);
-  MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-      (*held)->size(), const_cast<uint8_t*>((*held)->data()),
-      [](void* closure) { delete static_cast<std::shared_ptr<const std::vector<uint8_t>>*>(closure); }, held);
+  uint64_t size = 0;
+  for (const auto& part : pictures->parts) size += part.line.size() + part.pixels->size();
+  MHD_Response* response = MHD_create_response_from_callback(size, kStreamBlock, &WebServer::ReadPictures, pictures,
+                                                             &WebServer::EndPictures);
   if (response == nullptr) {
-    delete held;
+    WebServer::EndPictures(pictures);
     return MHD_NO;
   }
   MHD_add_response_header(response, "Content-Type", "application/octet-stream");
-  MHD_add_response_header(response, "X-Picture-Version", std::to_string(kept.version).c_str());
-  MHD_add_response_header(response, "X-Sent-At", std::to_string(kept.sent_at_ms).c_str());
   return Queue(request.connection, 200, response);
 }
 

@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -101,17 +102,17 @@ class WebView {
   };
 
   friend class WebServer;  // libmicrohttpd's callbacks, in web_view.cpp
+  struct Stream;
 
   // The routes: each queues its answer and returns libmicrohttpd's result.
   int Answer(WebRequest& request);
   int AnswerEvents(WebRequest& request);
-  int AnswerPicture(WebRequest& request);
+  int AnswerPictures(WebRequest& request);
   int AnswerControl(WebRequest& request);
   int AnswerKeys(WebRequest& request);
 
-  // Blocks until the state has moved past `seen`, the view stops or `timeout_ms` passes; the state version,
-  // 0 once stopping.
-  uint64_t WaitForChange(uint64_t seen, int timeout_ms);
+  // Wakes every suspended event stream to send what changed.
+  void ResumeStreams() REQUIRES(mutex_);
   // The head deadline: drops connections that waited too long for their request head.
   void Watch();
 
@@ -136,6 +137,7 @@ class WebView {
   std::map<PictureKey, Kept> pictures_ GUARDED_BY(mutex_);
   std::map<const MHD_Connection*, Link> links_ GUARDED_BY(mutex_);
   uint64_t waits_ GUARDED_BY(mutex_) = 0;
+  std::set<Stream*> suspended_ GUARDED_BY(mutex_);  // event streams with nothing to send
 };
 
 }  // namespace vexlan::sim

@@ -20,7 +20,7 @@ LoopbackAddress::LoopbackAddress(int port) {
   std::memcpy(bytes_, &address, sizeof address);
 }
 
-const int kListenAddressReuse = 0;
+const bool kExclusivePort = false;
 
 void ShutdownSocket(intptr_t socket) { shutdown(static_cast<int>(socket), SHUT_RDWR); }
 

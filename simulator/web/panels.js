@@ -79,7 +79,7 @@ function blank(ctx) {
 
 function makeView(device) {
   const id = device.id;
-  const view = { id, tag: device.tag, pagesKey: "", pictures: new Map(), fetching: false, screenKey: null };
+  const view = { id, tag: device.tag, pagesKey: "", pictures: new Map(), wanted: new Map(), screenKey: null };
   view.section = el("section", { id: "device-" + id, "data-id": id });
   view.name = el("span", { class: "name" });
   view.badge = el("span", { class: "badge" });
@@ -142,6 +142,17 @@ function fillLeds(box, page) {
 function pictureKey(page, index) { return page + "/" + index; }
 
 function update(view, device, name) {
+  // Most changes are a new picture: the section is rebuilt only when something else changed.
+  const shape = JSON.stringify([device, name, ended, bits], (k, v) => (k === "pictures" ? Object.keys(v) : v));
+  if (shape === view.shape) {
+    for (const page of device.pages)
+      for (const [index, version] of Object.entries(page.pictures)) {
+        const want = view.wanted.get(pictureKey(page.number, index));
+        if (want) want.version = version;
+      }
+    return;
+  }
+  view.shape = shape;
   const gone = ended || !device.present;
   view.section.classList.toggle("unplugged", !device.present);
   view.name.textContent = name;
@@ -200,12 +211,12 @@ function update(view, device, name) {
   view.wanted = wanted;
   const first = active && Object.keys(active.pictures).map(Number).sort((a, b) => a - b)[0];
   view.screenKey = first === undefined || first === null ? null : pictureKey(active.number, first);
-  refreshPictures(view);
+  showScreen(view);
 }
 
 // The device's picture (240 bottom-up rows of 320 blue, green, red pixels) at its own pixels.
-function decode(ctx, bytes) {
-  const image = ctx.createImageData(320, 240);
+function decode(ctx, bytes, image) {
+  image = image || ctx.createImageData(320, 240);
   const out = image.data;
   for (let y = 0; y < 240; ++y) {
     let from = (239 - y) * 960, to = y * 1280;
@@ -229,36 +240,74 @@ function showScreen(view) {
   }
 }
 
-async function refreshPictures(view) {
-  if (view.fetching) return;
-  view.fetching = true;
+// One request brings every picture newer than the newest drawn (/pictures?after=V): each a line of five
+// numbers (device, page, index, version, the millisecond it was sent) and 230400 bytes. One request at a
+// time, always for the newest: a slow browser skips pictures rather than falling behind.
+let picturesSeen = 0;
+let fetchingPictures = false;
+
+function picturesWanted() {
+  for (const view of views.values())
+    for (const [k, want] of view.wanted || []) if (view.pictures.get(k).version < want.version) return true;
+  return false;
+}
+
+async function refreshPictures() {
+  if (fetchingPictures) return;
+  fetchingPictures = true;
+  let retried = false;
   try {
-    for (;;) {
-      // The screen's picture first, then the others, each only when newer than the one drawn.
-      const stale = [...view.wanted.entries()].filter(([k, w]) => view.pictures.get(k).version < w.version);
-      stale.sort(([a], [b]) => (b === view.screenKey) - (a === view.screenKey));
-      if (stale.length === 0) break;
-      const [k, want] = stale[0];
-      const r = await fetch("/picture?device=" + view.id + "&page=" + want.page + "&index=" + want.index);
-      const picture = view.pictures.get(k);
-      if (!r.ok || !picture) { if (picture) picture.version = want.version; continue; }
-      const version = Number(r.headers.get("X-Picture-Version"));
-      const sentAt = Number(r.headers.get("X-Sent-At"));
+    while (picturesWanted()) {
+      const asked = run;
+      const r = await fetch("/pictures?after=" + picturesSeen);
+      if (!r.ok) throw new Error("pictures: " + r.status);
       const bytes = new Uint8Array(await r.arrayBuffer());
-      if (bytes.length !== 230400) { picture.version = want.version; continue; }
-      picture.image = decode(picture.ctx, bytes);
-      picture.ctx.putImageData(picture.image, 0, 0);
-      picture.version = Math.max(version, want.version);
-      if (k === view.screenKey) showScreen(view);
-      window.dispatchEvent(new CustomEvent("panelpicture", { detail:
-        { device: view.id, page: want.page, index: want.index, version, sentAt, shownAt: Date.now() } }));
+      if (asked !== run) continue;  // a new run began meanwhile: its numbering starts again
+      let at = 0, drawn = 0;
+      while (at < bytes.length) {
+        const end = bytes.indexOf(10, at);
+        if (end < 0 || end + 1 + 230400 > bytes.length) break;
+        const [id, page, index, version, sentAt] = new TextDecoder().decode(bytes.subarray(at, end)).split(" ").map(Number);
+        const pixels = bytes.subarray(end + 1, end + 1 + 230400);
+        at = end + 1 + 230400;
+        picturesSeen = Math.max(picturesSeen, version);
+        const view = views.get(id);
+        const k = pictureKey(page, index);
+        const picture = view && view.pictures.get(k);
+        if (!picture || picture.version >= version) continue;
+        picture.image = decode(picture.ctx, pixels, picture.image);
+        picture.ctx.putImageData(picture.image, 0, 0);
+        picture.version = version;
+        if (k === view.screenKey) showScreen(view);
+        ++drawn;
+        window.dispatchEvent(new CustomEvent("panelpicture", { detail:
+          { device: id, page, index, version, sentAt, shownAt: Date.now() } }));
+      }
+      if (drawn === 0) {
+        // A picture listed before its device's section was there may have come and been skipped: ask
+        // again from the oldest one missing, once; after that, what is still missing is gone.
+        let missing = Infinity;
+        for (const view of views.values())
+          for (const [k, want] of view.wanted)
+            if (view.pictures.get(k).version < want.version) missing = Math.min(missing, want.version);
+        if (!retried && missing <= picturesSeen) {
+          retried = true;
+          picturesSeen = missing - 1;
+          continue;
+        }
+        for (const view of views.values())
+          for (const [k, want] of view.wanted) {
+            const picture = view.pictures.get(k);
+            picture.version = Math.max(picture.version, want.version);
+          }
+      }
     }
-    showScreen(view);
+    for (const view of views.values()) showScreen(view);
   } catch (e) {
     console.warn(e);
-    setTimeout(() => refreshPictures(view), 250);  // a request that failed is tried again
+    setTimeout(refreshPictures, 250);  // a request that failed is tried again
   } finally {
-    view.fetching = false;
+    fetchingPictures = false;
   }
 }
 
@@ -281,6 +330,7 @@ function render(state) {
   if (state.run !== run) {  // a new run of the script: nothing of the last one stays
     for (const view of views.values()) view.section.remove();
     views.clear();
+    picturesSeen = 0;
     if (run !== null) runBox.textContent = "run " + (runs + 1) + ", started " + new Date().toLocaleTimeString();
     run = state.run;
     ++runs;
@@ -296,6 +346,7 @@ function render(state) {
     update(view, device, labels.get(device.id));
   }
   for (const [id, view] of views) if (!seen.has(id)) { view.section.remove(); views.delete(id); }
+  refreshPictures();
   document.getElementById("keys-row").hidden = !state.keys;
   document.body.dataset.version = state.version;
   document.body.dataset.run = state.run;

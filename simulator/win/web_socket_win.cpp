@@ -21,7 +21,7 @@ LoopbackAddress::LoopbackAddress(int port) {
   std::memcpy(bytes_, &address, sizeof address);
 }
 
-const int kListenAddressReuse = -1;
+const bool kExclusivePort = true;
 
 void ShutdownSocket(intptr_t socket) { shutdown(static_cast<SOCKET>(socket), SD_BOTH); }
 

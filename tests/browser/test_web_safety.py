@@ -186,7 +186,7 @@ def main():
             # Another page's requests: by origin or fetch site, on every route that reads or acts.
             (b"GET /state HTTP/1.1\r\n" + ok + b"Sec-Fetch-Site: same-site\r\nSec-Fetch-Mode: no-cors\r\n\r\n", (403,)),
             (b"GET /state HTTP/1.1\r\n" + ok + b"Origin: http://127.0.0.1:8000\r\n\r\n", (403,)),
-            (b"GET /picture?device=2&page=1&index=0 HTTP/1.1\r\n" + ok + b"Sec-Fetch-Site: cross-site\r\n\r\n", (403,)),
+            (b"GET /pictures?after=0 HTTP/1.1\r\n" + ok + b"Sec-Fetch-Site: cross-site\r\n\r\n", (403,)),
             (b"GET / HTTP/1.1\r\n" + ok + b"Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: navigate\r\n\r\n", (200,)),
             (b"GET / HTTP/1.1\r\n" + ok + b"Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: no-cors\r\n\r\n", (403,)),
             (b"POST /buttons?device=2&mask=1 HTTP/1.1\r\n" + ok + b"Origin: http://elsewhere.example\r\n"
@@ -200,7 +200,7 @@ def main():
             (b"POST /buttons?device=9&mask=1 HTTP/1.1\r\n" + control + b"Content-Length: 0\r\n\r\n", (409,)),
             (b"POST /plug?tag=%00 HTTP/1.1\r\n" + control + b"Content-Length: 0\r\n\r\n", (400,)),
             (b"POST /keys?text=x HTTP/1.1\r\n" + control + b"Content-Length: 0\r\n\r\n", (409,)),  # not fed here
-            (b"GET /picture?device=2&page=7&index=0 HTTP/1.1\r\n" + ok + b"\r\n", (404,)),
+            (b"GET /pictures?after=x HTTP/1.1\r\n" + ok + b"\r\n", (400,)),
             (b"GET /" + b"a" * 20000 + b" HTTP/1.1\r\n" + ok + b"\r\n", (414, 0)),
             (b"POST /buttons?device=2&mask=1 HTTP/1.1\r\n" + control + b"Content-Length: 2\r\n\r\nab", (413,)),
             (b"POST /buttons?device=2&mask=1 HTTP/1.1\r\n" + control + b"Transfer-Encoding: chunked\r\n\r\n"
@@ -322,7 +322,7 @@ def main():
         until(lambda: exchange(port, fifth, timeout=3) == 200, "the fifth stream's turn once one closed", 3)
         check(exchange(port, b"POST /buttons?device=2&mask=4 HTTP/1.1\r\n" + control + b"Content-Length: 0\r\n\r\n")
               == 200, "a soft button from the page")
-        until(lambda: "buttons 4\n" in "".join(host.out), "the script's callback")
+        until(lambda: "buttons 4" in "".join(host.out), "the script's callback")
         grown = host.resident_kb() - base_kb
         check(grown < GROWTH_LIMIT_KB, f"memory grew by {grown} KB through every attack")
         print(f"resident memory: {base_kb} KB at start, {grown:+d} KB after every attack")
@@ -332,7 +332,7 @@ def main():
         stalled.sendall(b"GET / HTTP/1.1\r\nHo")
         host.process.stdin.write(b"q")
         host.process.stdin.close()
-        until(lambda: "script done\n" in "".join(host.out), "the script's last line", 30)
+        until(lambda: "script done" in "".join(host.out), "the script's last line", 30)
         done_at = time.monotonic()
         host.process.wait(timeout=20)
         check(host.process.returncode == 0, f"the host ended with {host.process.returncode}: {''.join(host.err)}")
