@@ -26,8 +26,12 @@ constexpr unsigned kIdleTimeoutS = 2;      // a connection that moves no byte fo
 constexpr int64_t kHeadDeadlineMs = 2000;  // and one that has not sent its whole request head this long
 constexpr size_t kMaxWaiting = 8;          // connections waiting for a head at once; the oldest goes
 constexpr int kMaxStreams = 4;             // event streams at once; a page beyond them waits its turn
+// Picture answers in flight at once: each holds the pixels it sends, so a client that does not read
+// would otherwise keep old pictures alive. The page has one in flight per tab.
+constexpr int kMaxPictureAnswers = 8;
 constexpr int kIdleMs = 1000;              // an idle stream sends a comment this often, to notice a closed page
 constexpr size_t kStreamBlock = 65536;
+constexpr size_t kPictureBlock = 256 * 1024;  // a whole picture and its line per call: fewer rounds of the server loop
 constexpr size_t kMaxKeys = 64;  // characters one request may send to the script's input
 
 // A whole decimal (or 0x hexadecimal) number of at most `max`.
@@ -324,6 +328,7 @@ class WebServer {
 
   // The pictures of one answer, each after its line.
   struct Pictures {
+    WebView* view;
     struct Part {
       std::string line;
       std::shared_ptr<const std::vector<uint8_t>> pixels;
@@ -355,7 +360,14 @@ class WebServer {
     return written == 0 ? MHD_CONTENT_READER_END_OF_STREAM : static_cast<ssize_t>(written);
   }
 
-  static void EndPictures(void* closure) { delete static_cast<Pictures*>(closure); }
+  static void EndPictures(void* closure) {
+    auto* pictures = static_cast<Pictures*>(closure);
+    {
+      platform::FastMutexLock lock(pictures->view->mutex_);
+      --pictures->view->picture_answers_;
+    }
+    delete pictures;
+  }
 
   static void EndStream(void* closure) {
     auto* stream = static_cast<Stream*>(closure);
@@ -617,9 +629,17 @@ int WebView::AnswerEvents(WebRequest& request) {
 int WebView::AnswerPictures(WebRequest& request) {
   uint64_t after;
   if (!request.Number("after", UINT64_MAX >> 1, &after)) return request.Refuse(400, "after is a number");
-  auto* pictures = new WebServer::Pictures;
+  auto* pictures = new WebServer::Pictures{this, {}, 0, 0};
   {
     platform::FastMutexLock lock(mutex_);
+    if (picture_answers_ >= kMaxPictureAnswers) {
+      delete pictures;
+      MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+      if (response == nullptr) return MHD_NO;
+      MHD_add_response_header(response, "Retry-After", "1");
+      return Queue(request.connection, 503, response);
+    }
+    ++picture_answers_;
     for (const auto& [key, kept] : pictures_) {
       if (kept.version <= after) continue;
       const auto& [device, page, index] = key;
@@ -630,7 +650,7 @@ int WebView::AnswerPictures(WebRequest& request) {
   }
   uint64_t size = 0;
   for (const auto& part : pictures->parts) size += part.line.size() + part.pixels->size();
-  MHD_Response* response = MHD_create_response_from_callback(size, kStreamBlock, &WebServer::ReadPictures, pictures,
+  MHD_Response* response = MHD_create_response_from_callback(size, kPictureBlock, &WebServer::ReadPictures, pictures,
                                                              &WebServer::EndPictures);
   if (response == nullptr) {
     WebServer::EndPictures(pictures);

@@ -131,6 +131,7 @@ class WebView {
   platform::FastCondition changed_;
   bool stopping_ GUARDED_BY(mutex_) = false;
   int streams_ GUARDED_BY(mutex_) = 0;
+  int picture_answers_ GUARDED_BY(mutex_) = 0;
   uint64_t version_ GUARDED_BY(mutex_) = 1;
   uint64_t next_picture_ GUARDED_BY(mutex_) = 1;
   std::vector<DeviceRecord> devices_ GUARDED_BY(mutex_);

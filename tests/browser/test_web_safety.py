@@ -22,6 +22,12 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = """
 local vexlan = require "vexlan"
+local picture = string.rep("\\0", 24) .. string.rep("\\1\\2\\3\\0", 320 * 240)
+for page = 1, 10 do  -- 80 pictures, 18 MB to send in one answer
+  vexlan.AddPage("SFIP", 1, page, page == 1)
+  for image = 1, 8 do vexlan.SetImage("SFIP", 1, page, image, picture) end
+end
+io.write("ready\\n") io.flush()
 vexlan.RegisterSoftButtonCallback("SFIP", 1, function(tag, ordinal, mask)
   io.write("buttons ", mask, "\\n") io.flush()
 end)
@@ -166,6 +172,7 @@ def main():
             check(status_of(answer) == 200 and b"data: " in answer and took < ANSWER_WITHIN,
                   f"{what}: the user's event stream: {answer[:40]!r} in {took:.2f} s")
 
+        until(lambda: "ready" in "".join(host.out), "the script's pictures", 60)
         user_answered("at start")
         base_kb = host.resident_kb()
 
@@ -283,6 +290,22 @@ def main():
         # The user's requests amid them may make the oldest trickle give way early; the rest run to 2 s.
         check(sorted(d if d is not None else 0 for d in dropped)[len(dropped) // 2] >= HEAD_DEADLINE - 0.3,
               f"trickling heads dropped before their 2 s: {dropped}")
+
+        # Clients that ask for every picture and read nothing hold at most 8 answers (and their pixels).
+        holders = []
+        for _ in range(12):
+            s = socket.socket()
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            s.settimeout(5)
+            s.connect(("127.0.0.1", port))
+            s.sendall(b"GET /pictures?after=0 HTTP/1.1\r\n" + ok + b"\r\n")
+            holders.append(status_of(s.recv(64)))
+            holders.append(s)
+        statuses = holders[0::2]
+        check(statuses == [200] * 8 + [503] * 4, f"picture answers held at once: {statuses}")
+        for s in holders[1::2]:
+            s.close()
+        user_answered("after unread picture answers")
 
         # 6: 500 connections that send nothing.
         idle = []
