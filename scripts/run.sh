@@ -23,7 +23,9 @@ options:
       --sequence          also keep every picture sent, as numbered PNG files
   -w, --web PORT          serves the panels live on http://127.0.0.1:PORT/ (0: any free port; the
                           address is printed at start): see them change, press their soft buttons,
-                          turn pages, plug and unplug devices while the script runs
+                          turn pages, plug and unplug devices while the script runs; without a
+                          scenario, characters typed on the page reach the script's standard input
+                          (Linux interpreters)
   -q, --quiet             no panel text on standard error (panels.log still has it)
   -h, --help              this text
 
@@ -126,6 +128,21 @@ if [ -n "$scenario" ]; then
 fi
 run=("${lua[@]}" "$(host_path "$script_path")")
 
+if [ -z "$scenario_end" ] && [ -n "$web" ] && [ "$interpreter" != wine ]; then
+  # The script reads this command's input and the characters typed on the page, through one pipe.
+  keys=$(mktemp -d)/keys
+  mkfifo "$keys"
+  export VEXLAN_SIM_WEB_KEYS="$keys"
+  exec 3<&0
+  cat <&3 >"$keys" &
+  feeder=$!
+  set +e
+  "${run[@]}" "$@" <"$keys" 3<&-
+  status=$?
+  kill "$feeder" 2>/dev/null
+  rm -rf "$(dirname "$keys")"
+  exit "$status"
+fi
 if [ -z "$scenario_end" ]; then
   exec "${run[@]}" "$@"
 fi

@@ -2,9 +2,9 @@
 # Installs what the build needs on a Debian 12 machine (as root), only what is missing.
 #   scripts/setup.sh        everything: the Linux builds, their tests and sanitizers, the Windows build,
 #                           headless Chromium and its driver for the live panels' browser test; unpacks
-#                           Debian's Lua 5.1, LuaJIT and cpp-httplib sources into .deps/ for the Windows
+#                           Debian's Lua 5.1, LuaJIT and libmicrohttpd sources into .deps/ for the Windows
 #                           build of lua51.dll, the sanitizer builds' checked Lua, LuaJIT for Windows and
-#                           the Windows build's HTTP server
+#                           the Windows build's HTTP server (built there as a static library)
 #   scripts/setup.sh run    only what running a script on Linux needs (the `run` preset)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake ninja-build pkg-config clang g++
   liblua5.1-0-dev lua5.1 luajit libluajit-5.1-dev
-  libgdk-pixbuf-2.0-dev libstb-dev libcpp-httplib-dev
+  libgdk-pixbuf-2.0-dev libstb-dev libmicrohttpd-dev
 )
 if [ "${1:-all}" != run ]; then
   packages+=(libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64 dpkg-dev
@@ -25,7 +25,7 @@ done
 
 need_source=0
 [ "${1:-all}" = run ] || { [ -f .deps/lua5.1/src/lua.h ] && [ -f .deps/luajit/src/luajit.h ] \
-  && [ -f .deps/benchmark/CMakeLists.txt ] && [ -f .deps/cpp-httplib/httplib.h ]; } || need_source=1
+  && [ -f .deps/benchmark/CMakeLists.txt ] && [ -f .deps/libmicrohttpd-mingw/lib/libmicrohttpd.a ]; } || need_source=1
 
 if [ "$need_source" = 1 ] && ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ \
     && ! grep -qs '^deb-src' /etc/apt/sources.list; then
@@ -64,5 +64,17 @@ if [ "$need_source" = 1 ]; then
   fetch_source lua5.1 lua5.1 src/lua.h     # lua51.dll and lua.exe; the sanitizer builds' checked Lua
   fetch_source luajit luajit src/luajit.h  # LuaJIT for Windows, a second host for the release's test
   fetch_source benchmark benchmark CMakeLists.txt  # Google Benchmark for the Windows benchmarks
-  fetch_source cpp-httplib cpp-httplib httplib.h   # the header-only HTTP server for the Windows build
+  fetch_source libmicrohttpd libmicrohttpd configure  # the HTTP server for the Windows build
+fi
+
+# libmicrohttpd for Windows, static (about 30 s). Its library constructor would start Winsock inside the
+# DLL's DllMain, which Windows forbids; without it, the library starts Winsock at the server's start.
+if [ "${1:-all}" != run ] && [ ! -f .deps/libmicrohttpd-mingw/lib/libmicrohttpd.a ]; then
+  echo "setup: building libmicrohttpd for Windows"
+  rm -rf .deps/libmicrohttpd-mingw && mkdir -p .deps/libmicrohttpd-mingw/build
+  (cd .deps/libmicrohttpd-mingw/build && ../../libmicrohttpd/configure -q --host=x86_64-w64-mingw32 \
+     --disable-https --disable-doc --disable-examples --disable-curl --disable-nls --enable-static \
+     --disable-shared --prefix="$PWD/.." CFLAGS="-O2 -D_GNUC_ATTR_CONSTR_NOT_SUPPORTED=1" >/dev/null \
+   && make -j2 >/dev/null && make install >/dev/null) || { echo "setup: libmicrohttpd build failed" >&2; exit 1; }
+  rm -rf .deps/libmicrohttpd-mingw/build
 fi
