@@ -192,24 +192,26 @@ int canvas_load(lua_State* state) {
 // font([path]): a TrueType font read from the file, or the module's own (DejaVu Sans) without a path;
 // nil and a message when the file cannot be read or is no font that passes the checks.
 int canvas_font(lua_State* state) {
+  const bool built_in = lua_isnoneornil(state, 1);
+  const char* path = built_in ? nullptr : luaL_checkstring(state, 1);
+  std::unique_ptr<Font> font;
+  if (!built_in) {
+    std::vector<uint8_t> bytes;
+    if (!platform::ReadFileBytes(path, kMaxFontFileBytes, &bytes))
+      return lua_pushnil(state), lua_pushfstring(state, "font: cannot read '%s'", path), 2;
+    font = Font::FromBytes(bytes.data(), bytes.size());
+    if (font == nullptr)
+      return lua_pushnil(state), lua_pushfstring(state, "font: '%s' is no TrueType font this module reads", path), 2;
+  } else if (DefaultFont() == nullptr) {
+    return luaL_error(state, "font: the module's own font failed its checks");
+  }
+  // The box is made before the font is handed to it, so that running out of memory here leaks nothing.
   auto* box = static_cast<FontBox*>(lua_newuserdata(state, sizeof(FontBox)));
   *box = FontBox{nullptr, false};
   luaL_getmetatable(state, kFontMetatable);
   lua_setmetatable(state, -2);
-  if (lua_isnoneornil(state, 1)) {
-    box->font = DefaultFont();
-    if (box->font == nullptr) return luaL_error(state, "font: the module's own font failed its checks");
-    return 1;
-  }
-  const char* path = luaL_checkstring(state, 1);
-  std::vector<uint8_t> bytes;
-  if (!platform::ReadFileBytes(path, kMaxFontFileBytes, &bytes))
-    return lua_pushnil(state), lua_pushfstring(state, "font: cannot read '%s'", path), 2;
-  std::unique_ptr<Font> font = Font::FromBytes(bytes.data(), bytes.size());
-  if (font == nullptr)
-    return lua_pushnil(state), lua_pushfstring(state, "font: '%s' is no TrueType font this module reads", path), 2;
-  box->font = font.release();
-  box->owned = true;
+  box->owned = !built_in;
+  box->font = built_in ? DefaultFont() : font.release();
   return 1;
 }
 
