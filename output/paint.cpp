@@ -128,9 +128,10 @@ Outline& ScratchOutline() {
   return outline;
 }
 
-void BlendPixel(uint8_t* at, uint32_t colour, uint32_t alpha) {
-  const uint8_t rgb[3] = {static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
-                          static_cast<uint8_t>(colour)};
+namespace {
+
+// BlendPixel with the colour already split into its channels.
+inline void BlendChannels(uint8_t* at, const uint8_t (&rgb)[3], uint32_t alpha) {
   if (alpha >= 255) {
     at[0] = rgb[0], at[1] = rgb[1], at[2] = rgb[2], at[3] = 0;
     return;
@@ -149,18 +150,34 @@ void BlendPixel(uint8_t* at, uint32_t colour, uint32_t alpha) {
   at[3] = static_cast<uint8_t>(255 - (total + 127) / 255);
 }
 
+void SplitColour(uint32_t colour, uint8_t (&rgb)[3]) {
+  rgb[0] = static_cast<uint8_t>(colour >> 16), rgb[1] = static_cast<uint8_t>(colour >> 8),
+  rgb[2] = static_cast<uint8_t>(colour);
+}
+
+}  // namespace
+
+void BlendPixel(uint8_t* at, uint32_t colour, uint32_t alpha) {
+  uint8_t rgb[3];
+  SplitColour(colour, rgb);
+  BlendChannels(at, rgb, alpha);
+}
+
 void BlendMask(Raster& raster, const uint8_t* mask, int width, int height, int stride, int64_t left, int64_t top,
                uint32_t colour, bool smooth) {
   const RasterClip& clip = raster.clip();
+  uint8_t rgb[3];
+  SplitColour(colour, rgb);
+  const uint32_t threshold = smooth ? 1 : 128;
   const int64_t first = std::max<int64_t>(top, clip.top), last = std::min<int64_t>(top + height, clip.bottom);
   for (int64_t y = first; y < last; ++y) {
     const uint8_t* row = mask + (y - top) * stride - left;
     int64_t from = std::max<int64_t>(left, clip.left), to = std::min<int64_t>(left + width, clip.right);
     if (!clip.circle) {
-      for (int64_t x = from; x < to; ++x) {
-        uint32_t alpha = row[x];
-        if (!smooth) alpha = alpha >= 128 ? 255 : 0;
-        if (alpha != 0) BlendPixel(raster.PixelAt(x, y), colour, alpha);
+      uint8_t* pixel = raster.PixelAt(from, y);
+      for (int64_t x = from; x < to; ++x, pixel += 4) {
+        const uint32_t alpha = row[x];
+        if (alpha >= threshold) BlendChannels(pixel, rgb, smooth ? alpha : 255);
       }
       continue;
     }
@@ -179,7 +196,7 @@ void BlendMask(Raster& raster, const uint8_t* mask, int width, int height, int s
         const double fade = std::clamp(clip.radius + 0.5 - std::sqrt(dx * dx + dy * dy), 0.0, 1.0);
         alpha = static_cast<uint32_t>(alpha * fade + 0.5);
       }
-      if (alpha != 0) BlendPixel(raster.PixelAt(x, y), colour, alpha);
+      if (alpha != 0) BlendChannels(raster.PixelAt(x, y), rgb, alpha);
     }
   }
 }
