@@ -105,7 +105,7 @@ void PushArgument(lua_State* state, Input& input) {
 // A font from the built-in one with bytes of the input written over it, or from the input alone.
 void PushFont(lua_State* state, Input& input) {
   std::string bytes;
-  if (input.Byte() & 1) {
+  if (input.Byte() % 6 == 0) {  // one input in six: checking a whole font is the slowest step
     bytes.assign(reinterpret_cast<const char*>(vexlan_default_font),
                  static_cast<size_t>(vexlan_default_font_end - vexlan_default_font));
     for (int changes = input.Byte() % 12; changes > 0; --changes) {
