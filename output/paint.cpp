@@ -13,6 +13,9 @@ constexpr double kPi = 3.14159265358979323846;
 // How far a chord may stray from its arc, in pixels: below what the eye sees at this size.
 constexpr double kFlatness = 0.05;
 constexpr int kMaxArcSegments = 4096;
+// The points all round caps and joins of one stroke may take: a stroke of thousands of points with a
+// huge width stays within a few megabytes and milliseconds, its curves coarser.
+constexpr int kMaxStrokeArcPoints = 1 << 18;
 
 double Far(double value) { return std::clamp(value, -kRasterFar, kRasterFar); }
 
@@ -323,7 +326,7 @@ void AddPolyline(Outline& outline, const double* xy, int count, bool closed, dou
     const double dx = b[0] - a[0], dy = b[1] - a[1], length = std::hypot(dx, dy);
     return std::array<double, 2>{dx / length, dy / length};
   };
-  const int cap_segments = ArcSegments(half, 180);
+  const int cap_segments = std::min(ArcSegments(half, 180), std::max(4, kMaxStrokeArcPoints / n));
   for (int i = 0; i < segments; ++i) {
     const auto a = point(i), b = point(i + 1), d = direction(i);
     const double nx = -d[1] * half, ny = d[0] * half;  // the normal, `half` long
@@ -373,7 +376,7 @@ void AddPolyline(Outline& outline, const double* xy, int count, bool closed, dou
       double sweep = std::atan2(bx - v[0], -(by - v[1])) * (180 / kPi) - start;
       if (sweep > 180) sweep -= 360;
       if (sweep < -180) sweep += 360;
-      const int steps = ArcSegments(half, sweep);
+      const int steps = std::max(1, std::min(ArcSegments(half, sweep), kMaxStrokeArcPoints / n));
       for (int k = 1; k < steps; ++k) {
         double x, y;
         PointOnCircle(v[0], v[1], half, start + sweep * k / steps, &x, &y);

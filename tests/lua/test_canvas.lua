@@ -107,6 +107,7 @@ T.test("off-canvas and hostile coordinates are clipped, never errors", function(
     points[#points + 1] = math.sin(i) * 1e-3 + (i % 3)
   end
   c:polygon(points, 13, true):polyline(points, 14, 3, "round", "round"):polygon(points, 15, false, 2, "miter")
+   :polyline(points, 16, 1e300, "round", "round"):polygon(points, 17, false, 5000, "round")
   T.eq(c:width(), 8)
 end)
 
