@@ -549,6 +549,17 @@ int c_blit_raw(lua_State* state) {
     luaL_argerror(state, 2, lua_tostring(state, -1));
   }
   canvas.Blit(reinterpret_cast<const uint8_t*>(raw), kImageWidth, kImageHeight, x, y, 0, 0, kImageWidth, kImageHeight);
+  // A raw image's fourth byte is unused: its pixels arrive opaque, whatever that byte held.
+  if (std::isnan(x) || std::isnan(y)) return ReturnCanvas(state);
+  const auto left = static_cast<int64_t>(std::floor(std::clamp(x, -kRasterFar, kRasterFar) + 0.5));
+  const auto top = static_cast<int64_t>(std::floor(std::clamp(y, -kRasterFar, kRasterFar) + 0.5));
+  const RasterClip& clip = canvas.clip();
+  for (int64_t row = std::max<int64_t>(top, clip.top); row < std::min<int64_t>(top + kImageHeight, clip.bottom); ++row) {
+    int64_t from, to;
+    canvas.ClipRow(row, &from, &to);
+    for (int64_t column = std::max(from, left); column < std::min<int64_t>(to, left + kImageWidth); ++column)
+      canvas.PixelAt(column, row)[3] = 0;
+  }
   return ReturnCanvas(state);
 }
 

@@ -70,6 +70,10 @@ T.test("blits: a raw string back into a canvas, and canvases into each other", f
   local c = frame()
   local copy = canvas.new():blit_raw(c:raw(), 0, 0)
   T.eq(copy:raw(), c:raw(), "blit_raw of raw()")
+  -- A raw image's fourth byte is unused: a canvas's transparency does not come back through blit_raw.
+  local see_through = canvas.new():fill(0xff0000, 0)
+  local opaque = canvas.new():blit_raw(see_through:raw())
+  T.eq(canvas.new():fill(0x00ff00):draw(opaque, 0, 0):pixel(5, 5), 0xff0000, "drawn opaque")
   local small = canvas.new(4, 3):fill(0x123456)
   T.eq(tostring(small), "vexlan.canvas 4x3")
   c:blit(small, 318, 238)                     -- partly off the canvas
