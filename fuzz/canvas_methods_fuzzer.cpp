@@ -57,11 +57,11 @@ class Input {
   size_t at_ = 0;
 };
 
-const char* const kMethods[] = {"fill",  "pixel", "rect",    "round_rect", "line", "polyline", "polygon", "circle",
-                                "arc",   "ring",  "blit",    "draw",       "text", "measure",  "clip",    "antialias",
-                                "font",  "raw",   "blit_raw"};
-const char* const kWords[] = {"butt", "round", "square", "miter", "bevel", "left", "centre", "right",
-                              "top",  "middle", "baseline", "circle", "bitmap", "pointy"};
+const char* const kMethods[] = {"fill",   "pixel",     "rect", "round_rect", "line",    "polyline", "polygon",
+                                "circle", "arc",       "ring", "blit",       "draw",    "text",     "measure",
+                                "clip",   "antialias", "font", "raw",        "blit_raw"};
+const char* const kWords[] = {"butt",  "round", "square", "miter",    "bevel",  "left",   "centre",
+                              "right", "top",   "middle", "baseline", "circle", "bitmap", "pointy"};
 
 std::string temporary;
 
@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (state == nullptr) return 0;
   luaL_openlibs(state);
   lua_pushcfunction(state, luaopen_vexlan_canvas);
-  lua_call(state, 0, 1);  // 1: the canvas table
+  lua_call(state, 0, 1);         // 1: the canvas table
   for (int i = 0; i < 2; ++i) {  // 2 and 3: two canvases
     lua_getfield(state, 1, "new");
     const bool standard = input.Byte() & 1;

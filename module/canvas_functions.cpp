@@ -9,9 +9,9 @@
 // off the canvas are no error: shapes are clipped. A file that cannot be read gives nil and a message.
 // Drawing methods return the canvas (for chaining); `text` returns the canvas and the width it drew;
 // queries return their values.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <algorithm>
 #include <memory>
 #include <new>
 #include <vector>
@@ -76,8 +76,7 @@ Font* CheckFont(lua_State* state, int index) {
 
 uint32_t CheckColour(lua_State* state, int index) {
   const double value = luaL_checknumber(state, index);
-  if (!(value >= 0 && value <= 0xFFFFFF))
-    luaL_argerror(state, index, "colour 0xRRGGBB (0 to 16777215) expected");
+  if (!(value >= 0 && value <= 0xFFFFFF)) luaL_argerror(state, index, "colour 0xRRGGBB (0 to 16777215) expected");
   return static_cast<uint32_t>(value);
 }
 
@@ -316,7 +315,8 @@ int c_fill(lua_State* state) {
   canvas.Fill(colour);
   if (!lua_isnoneornil(state, 3)) {
     const double opacity = luaL_checknumber(state, 3);
-    const auto transparency = static_cast<uint8_t>(255 - std::floor(std::clamp(std::isnan(opacity) ? 1.0 : opacity, 0.0, 1.0) * 255 + 0.5));
+    const auto transparency =
+        static_cast<uint8_t>(255 - std::floor(std::clamp(std::isnan(opacity) ? 1.0 : opacity, 0.0, 1.0) * 255 + 0.5));
     const RasterClip& clip = canvas.clip();
     for (int64_t y = clip.top; y < clip.bottom; ++y) {
       int64_t from, to;
@@ -356,7 +356,8 @@ int c_rect(lua_State* state) {
   }
   Outline& outline = ScratchOutline();
   AddRoundedRect(outline, x, y, w, h, 0);
-  if (!filled && width * 2 < std::min(w, h)) AddRoundedRect(outline, x + width, y + width, w - 2 * width, h - 2 * width, 0, true);
+  if (!filled && width * 2 < std::min(w, h))
+    AddRoundedRect(outline, x + width, y + width, w - 2 * width, h - 2 * width, 0, true);
   FillOutline(canvas, outline, PaintOf(head, colour));
   return ReturnCanvas(state);
 }
@@ -554,7 +555,8 @@ int c_blit_raw(lua_State* state) {
   const auto left = static_cast<int64_t>(std::floor(std::clamp(x, -kRasterFar, kRasterFar) + 0.5));
   const auto top = static_cast<int64_t>(std::floor(std::clamp(y, -kRasterFar, kRasterFar) + 0.5));
   const RasterClip& clip = canvas.clip();
-  for (int64_t row = std::max<int64_t>(top, clip.top); row < std::min<int64_t>(top + kImageHeight, clip.bottom); ++row) {
+  for (int64_t row = std::max<int64_t>(top, clip.top); row < std::min<int64_t>(top + kImageHeight, clip.bottom);
+       ++row) {
     int64_t from, to;
     canvas.ClipRow(row, &from, &to);
     for (int64_t column = std::max(from, left); column < std::min<int64_t>(to, left + kImageWidth); ++column)
@@ -641,8 +643,9 @@ int c_measure(lua_State* state) {
   size_t length = 0;
   const char* text = luaL_checklstring(state, 2, &length);
   Font* font = CanvasFont(state, head);
-  const TextSize size = font != nullptr ? font->Measure(std::string_view(text, length), luaL_optnumber(state, 3, kDefaultFontPixels))
-                                        : MeasureText(std::string_view(text, length), OptScale(state, 3));
+  const TextSize size =
+      font != nullptr ? font->Measure(std::string_view(text, length), luaL_optnumber(state, 3, kDefaultFontPixels))
+                      : MeasureText(std::string_view(text, length), OptScale(state, 3));
   lua_pushnumber(state, static_cast<double>(size.width));
   lua_pushnumber(state, static_cast<double>(size.height));
   return 2;
@@ -664,16 +667,17 @@ int c_tostring(lua_State* state) {
 }
 
 const luaL_Reg kFunctions[] = {
-    {"new", canvas_new},   {"rgb", canvas_rgb},   {"text_size", canvas_text_size}, {"load", canvas_load},
-    {"font", canvas_font}, {"point", canvas_point}, {nullptr, nullptr},
+    {"new", canvas_new},   {"rgb", canvas_rgb},   {"text_size", canvas_text_size},
+    {"load", canvas_load}, {"font", canvas_font}, {"point", canvas_point},
+    {nullptr, nullptr},
 };
 
 const luaL_Reg kMethods[] = {
-    {"width", c_width},       {"height", c_height},     {"antialias", c_antialias},   {"clip", c_clip},
-    {"fill", c_fill},         {"pixel", c_pixel},       {"rect", c_rect},             {"round_rect", c_round_rect},
-    {"line", c_line},         {"polyline", c_polyline}, {"polygon", c_polygon},       {"circle", c_circle},
-    {"arc", c_arc},           {"ring", c_ring},         {"blit", c_blit},             {"draw", c_draw},
-    {"blit_raw", c_blit_raw}, {"font", c_font},         {"text", c_text},             {"measure", c_measure},
+    {"width", c_width},       {"height", c_height},     {"antialias", c_antialias}, {"clip", c_clip},
+    {"fill", c_fill},         {"pixel", c_pixel},       {"rect", c_rect},           {"round_rect", c_round_rect},
+    {"line", c_line},         {"polyline", c_polyline}, {"polygon", c_polygon},     {"circle", c_circle},
+    {"arc", c_arc},           {"ring", c_ring},         {"blit", c_blit},           {"draw", c_draw},
+    {"blit_raw", c_blit_raw}, {"font", c_font},         {"text", c_text},           {"measure", c_measure},
     {"raw", c_raw},           {nullptr, nullptr},
 };
 

@@ -293,8 +293,7 @@ void AddRoundedRect(Outline& outline, double x, double y, double w, double h, do
   if (hole) outline.ReverseLast();
 }
 
-void AddPolyline(Outline& outline, const double* xy, int count, bool closed, double width, LineCap cap,
-                 LineJoin join) {
+void AddPolyline(Outline& outline, const double* xy, int count, bool closed, double width, LineCap cap, LineJoin join) {
   const double half = std::clamp(width, 0.0, 2 * kRasterFar) / 2;
   if (!(half > 0) || count < 1) return;
   // The points, without repeats (a segment of no length has no direction).
@@ -454,8 +453,9 @@ void DrawPicture(Raster& target, const Raster& source, double x, double y, doubl
           const uint32_t a = (256 - fu) * (256 - fv), b = fu * (256 - fv), c2 = (256 - fu) * fv, d = fu * fv;
           uint32_t colour = 0;
           for (int m = 0; m < 3; ++m)
-            colour = colour << 8 | (top_left[m] * a + top_left[4 + m] * b + bottom_left[m] * c2 + bottom_left[4 + m] * d +
-                                    32768) >> 16;
+            colour =
+                colour << 8 |
+                (top_left[m] * a + top_left[4 + m] * b + bottom_left[m] * c2 + bottom_left[4 + m] * d + 32768) >> 16;
           BlendPixel(target.PixelAt(column, row), colour, opaque_alpha);
           continue;
         }

@@ -54,8 +54,7 @@ void FillOutline(Raster& raster, const Outline& outline, const Paint& paint);
 Outline& ScratchOutline();
 
 // Shape outlines, added to `outline` (which is not cleared).
-void AddPolyline(Outline& outline, const double* xy, int count, bool closed, double width, LineCap cap,
-                 LineJoin join);
+void AddPolyline(Outline& outline, const double* xy, int count, bool closed, double width, LineCap cap, LineJoin join);
 void AddDisc(Outline& outline, double cx, double cy, double radius);
 // The annular sector between the two radii, clockwise from `from` through `sweep` degrees (0 < sweep
 // <= 360); a zero inner radius makes a pie slice.

@@ -158,7 +158,9 @@ class FontChecker {
   static constexpr uint8_t kUnknown = 0xFF, kVisiting = 0xFE;
   static constexpr int kMaxComposite = 8;
 
-  uint16_t U16(uint64_t at) const { return at + 2 <= size_ ? static_cast<uint16_t>(data_[at] << 8 | data_[at + 1]) : 0; }
+  uint16_t U16(uint64_t at) const {
+    return at + 2 <= size_ ? static_cast<uint16_t>(data_[at] << 8 | data_[at + 1]) : 0;
+  }
   uint32_t U32(uint64_t at) const { return uint32_t{U16(at)} << 16 | U16(at + 2); }
   static uint64_t End(const Span& span) { return uint64_t{span.offset} + span.length; }
 
@@ -186,7 +188,8 @@ class FontChecker {
   }
   bool GlyphRange(uint32_t glyph, uint64_t* from, uint64_t* to) const {
     const uint64_t at = loca_.offset + uint64_t{glyph} * (long_loca_ ? 4 : 2);
-    const uint64_t a = long_loca_ ? U32(at) : 2ull * U16(at), b = long_loca_ ? U32(at + (long_loca_ ? 4 : 2)) : 2ull * U16(at + 2);
+    const uint64_t a = long_loca_ ? U32(at) : 2ull * U16(at),
+                   b = long_loca_ ? U32(at + (long_loca_ ? 4 : 2)) : 2ull * U16(at + 2);
     if (a > b || b > glyf_.length) return false;
     *from = glyf_.offset + a;
     *to = glyf_.offset + b;
@@ -210,7 +213,9 @@ class FontChecker {
         for (bool more = true; more;) {
           if (at + 4 > to) return false;
           const uint16_t flags = U16(at), component = U16(at + 2);
-          if (!(flags & 2) || component >= 0x8000) return false;  // matched points; stb reads the index signed  // points matched by number: stb_truetype cannot place them
+          if (!(flags & 2) || component >= 0x8000)
+            return false;  // matched points; stb reads the index signed  // points matched by number: stb_truetype
+                           // cannot place them
           at += 4 + ((flags & 1) ? 4 : 2) + ((flags & 8) ? 2 : (flags & 64) ? 4 : (flags & 128) ? 8 : 0);
           if (at > to || !GlyphDepth(component, level + 1)) return false;
           depth = static_cast<uint8_t>(std::max<int>(depth, depth_[component] + 1));
@@ -289,7 +294,7 @@ uint32_t NextCodePoint(std::string_view text, size_t* at) {
 }
 
 double FontPixels(double pixels) {
-  if (!(pixels >= kMinFontPixels)) return kMinFontPixels;  // NaN too
+  if (!(pixels >= kMinFontPixels)) return kMinFontPixels;         // NaN too
   return std::round(std::min(pixels, kMaxFontPixels) * 64) / 64;  // as glyphs are cached
 }
 
@@ -383,8 +388,8 @@ std::unique_ptr<Font> Font::FromBytes(const uint8_t* data, size_t size) {
 }
 
 Font* DefaultFont() {
-  static const std::unique_ptr<Font> font = Font::FromBytes(
-      vexlan_default_font, static_cast<size_t>(vexlan_default_font_end - vexlan_default_font));
+  static const std::unique_ptr<Font> font =
+      Font::FromBytes(vexlan_default_font, static_cast<size_t>(vexlan_default_font_end - vexlan_default_font));
   return font.get();
 }
 
@@ -394,7 +399,8 @@ TextSize Font::Measure(std::string_view text, double pixels) {
   double widest = 0;
   int64_t lines = 0;
   for (size_t at = 0; at < text.size(); ++lines) widest = std::max(widest, parts_->LineWidth(text, &at, size));
-  return TextSize{static_cast<int64_t>(std::ceil(widest)), static_cast<int64_t>(std::ceil(lines * parts_->LineHeight(size)))};
+  return TextSize{static_cast<int64_t>(std::ceil(widest)),
+                  static_cast<int64_t>(std::ceil(lines * parts_->LineHeight(size)))};
 }
 
 int64_t Font::Draw(Raster& raster, double x, double y, std::string_view text, double pixels, uint32_t colour,

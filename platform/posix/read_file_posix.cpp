@@ -1,10 +1,10 @@
-#include "platform/read_file.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/read_file.h"
 
 namespace vexlan::platform {
 
@@ -20,8 +20,10 @@ bool ReadFileBytes(const char* name, size_t limit, std::vector<uint8_t>* bytes) 
     while (ok && got < bytes->size()) {
       const ssize_t read_now = read(file, bytes->data() + got, bytes->size() - got);
       if (read_now < 0 && errno == EINTR) continue;
-      if (read_now <= 0) ok = read_now == 0, bytes->resize(got);  // shrunk meanwhile: what there was
-      else got += static_cast<size_t>(read_now);
+      if (read_now <= 0)
+        ok = read_now == 0, bytes->resize(got);  // shrunk meanwhile: what there was
+      else
+        got += static_cast<size_t>(read_now);
       if (read_now == 0) break;
     }
   }

@@ -1,9 +1,8 @@
-#include "platform/read_file.h"
-
 #include <windows.h>
 
 #include <string>
 
+#include "platform/read_file.h"
 #include "platform/text_conversion.h"
 
 namespace vexlan::platform {

@@ -121,11 +121,13 @@ T.test("pixel-exact mode draws byte for byte what 0.3.5 drew", function()
   c:fill(0x102030)
   for i = 0, 35 do
     local a = math.rad(i * 10)
-    c:line(160 + 80.3 * math.sin(a), 120 - 80.3 * math.cos(a), 160 + 96.6 * math.sin(a), 120 - 96.6 * math.cos(a), 0xffffff, i % 3 + 1)
+    c:line(160 + 80.3 * math.sin(a), 120 - 80.3 * math.cos(a), 160 + 96.6 * math.sin(a), 120 - 96.6 * math.cos(a),
+           0xffffff, i % 3 + 1)
   end
   c:circle(160.4, 119.6, 100.5, 0x303850, true):circle(160, 120, 70.5, 0xffffff):circle(30, 30, 12.2, 0xff0000)
   c:rect(10.4, 10.6, 50, 30, 0x00ff00, true):rect(250, 180, 60.7, 50.2, 0x00ffff)
-  c:arc(160, 120, 60, -135, 45, 0x00c000, 8):arc(160, 120, 60, 45, 135, 0xff0000, 5.5):arc(100, 100, 30, 10, 350, 0xffff00, 1)
+  c:arc(160, 120, 60, -135, 45, 0x00c000, 8):arc(160, 120, 60, 45, 135, 0xff0000, 5.5)
+   :arc(100, 100, 30, 10, 350, 0xffff00, 1)
   c:line(3.5, 200.5, 300.2, 220.7, 0xff00ff):line(300, 10, 290, 230, 0xffffff, 2)
   c:text(20, 200, "ALT 12500\nSPD 250 kt", 0xffff00, 2)
   c:text(200, 20, "HDG 270", 0xffffff)
@@ -178,7 +180,8 @@ T.test("anti-aliased edges blend; pixel-exact mode keeps whole pixels", function
     T.truthy(v == 0 or v == 0xffffff or v == 0xff0000, "only whole colours")
   end end
   -- A hole by winding: the inner square goes the other way round.
-  c:antialias(true):fill(0):polygon({ { 2, 2, 37, 2, 37, 37, 2, 37 }, { 10, 10, 10, 29, 29, 29, 29, 10 } }, 0xffffff, true)
+  c:antialias(true):fill(0)
+   :polygon({ { 2, 2, 37, 2, 37, 37, 2, 37 }, { 10, 10, 10, 29, 29, 29, 29, 10 } }, 0xffffff, true)
   T.eq(c:pixel(5, 5), 0xffffff)
   T.eq(c:pixel(20, 20), 0, "the hole")
 end)
@@ -272,7 +275,8 @@ T.test("clipping to a rectangle or a circle holds for every call until lifted", 
       end
     end end
     T.eq(inside, 400, "every pixel inside drawn") T.eq(outside, 0, "none outside")
-    c:clip():fill(0):clip("circle", 25, 25, 10):fill(0xffffff):blit(canvas.new(50, 50):fill(0x00ff00), 0, 0, 0, 0, 25, 50)
+    c:clip():fill(0):clip("circle", 25, 25, 10):fill(0xffffff)
+     :blit(canvas.new(50, 50):fill(0x00ff00), 0, 0, 0, 0, 25, 50)
     T.eq(c:pixel(25, 14), 0, "outside the circle") T.eq(c:pixel(35, 25), 0xffffff) T.eq(c:pixel(20, 25), 0x00ff00)
     T.eq(c:pixel(2, 2), 0, "the blit too is clipped")
     c:clip():fill(0x123456)

@@ -2,21 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include "output/paint.h"
-#include "output/truetype.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <limits>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "output/paint.h"
+#include "output/truetype.h"
 
 namespace vexlan {
 namespace {
@@ -301,10 +301,10 @@ TEST(Paint, ShapesCoverTheirAreaAndHolesCutByWinding) {
       {"ring", [](Outline& o) { AddRingSector(o, 30, 30, 10, 20, 0, 360); }, kPi * 300},
       {"quarter of a ring", [](Outline& o) { AddRingSector(o, 30, 30, 10, 20, 100, 90); }, kPi * 75},
       {"rounded rectangle", [](Outline& o) { AddRoundedRect(o, 5, 5, 40, 30, 6); }, 1200 - (4 - kPi) * 36},
-      {"a rectangle less a hole", [](Outline& o) { AddRoundedRect(o, 5, 5, 40, 30, 0), AddRoundedRect(o, 10, 10, 10, 10, 0, true); },
-       1100},
-      {"a line 4 wide, square caps", [&](Outline& o) { AddPolyline(o, xy, 2, false, 4, LineCap::kSquare, LineJoin::kMiter); },
-       54 * 4},
+      {"a rectangle less a hole",
+       [](Outline& o) { AddRoundedRect(o, 5, 5, 40, 30, 0), AddRoundedRect(o, 10, 10, 10, 10, 0, true); }, 1100},
+      {"a line 4 wide, square caps",
+       [&](Outline& o) { AddPolyline(o, xy, 2, false, 4, LineCap::kSquare, LineJoin::kMiter); }, 54 * 4},
   };
   for (const Case& c : cases) {
     Surface surface(60, 60);
@@ -381,14 +381,16 @@ TEST(TrueType, TheBuiltInFontPassesAndMalformedFontsAreRefusedOrSafe) {
     if (std::memcmp(&font[record], "glyf", 4) == 0) glyf = Read32(font, record + 8);
   }
   const bool long_loca = Read16(font, [&] {
-    for (uint16_t i = 0; i < Read16(font, 4); ++i)
-      if (std::memcmp(&font[12 + 16 * i], "head", 4) == 0) return static_cast<size_t>(Read32(font, 12 + 16 * i + 8));
-    return size_t{0};
-  }() + 50) != 0;
+                           for (uint16_t i = 0; i < Read16(font, 4); ++i)
+                             if (std::memcmp(&font[12 + 16 * i], "head", 4) == 0)
+                               return static_cast<size_t>(Read32(font, 12 + 16 * i + 8));
+                           return size_t{0};
+                         }() + 50) != 0;
   bool made = false;
   for (uint32_t glyph = 0; glyph < 4000 && !made; ++glyph) {
     const size_t at = glyf + (long_loca ? Read32(font, loca + 4 * glyph) : 2u * Read16(font, loca + 2 * glyph));
-    const size_t end = glyf + (long_loca ? Read32(font, loca + 4 * glyph + 4) : 2u * Read16(font, loca + 2 * glyph + 2));
+    const size_t end =
+        glyf + (long_loca ? Read32(font, loca + 4 * glyph + 4) : 2u * Read16(font, loca + 2 * glyph + 2));
     if (end > at && static_cast<int16_t>(Read16(font, at)) < 0) {
       looped[at + 12] = static_cast<uint8_t>(glyph >> 8);
       looped[at + 13] = static_cast<uint8_t>(glyph);
