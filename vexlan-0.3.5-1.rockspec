@@ -1,7 +1,8 @@
 -- Builds and installs the module `vexlan` and the simulated DirectOutput library `vexlan_sim` with
 -- `luarocks make` (Lua 5.1; Debian 12 packages: cmake, g++ or clang, liblua5.1-0-dev, libgdk-pixbuf-2.0-dev,
--- libstb-dev, libmicrohttpd-dev). On Linux, `vexlan` finds DirectOutput through VEXLAN_DIRECTOUTPUT or
--- /etc/vexlan/DirectOutput; point it at the installed vexlan_sim.so to run scripts against simulated devices.
+-- libstb-dev, libmicrohttpd-dev, fonts-dejavu-core, whose DejaVu Sans is built into the canvas). On Linux,
+-- `vexlan` finds DirectOutput through VEXLAN_DIRECTOUTPUT or /etc/vexlan/DirectOutput; point it at the
+-- installed vexlan_sim.so to run scripts against simulated devices.
 rockspec_format = "3.0"
 package = "vexlan"
 version = "0.3.5-1"

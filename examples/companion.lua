@@ -20,8 +20,8 @@ local function draw(turn)
     dial:line(160 + 84 * math.sin(a), 120 - 84 * math.cos(a), 160 + 98 * math.sin(a), 120 - 98 * math.cos(a), 0xE0E0E0, 2)
   end
   dial:line(160, 120, 160 + 90 * math.sin(angle), 120 - 90 * math.cos(angle), 0xFF8000, 3)
-  dial:text(8, 8, "TURN " .. turn, 0xFFFFFF, 2)
-  dial:text(8, 216, "PRESSES " .. presses, 0x80FF80, 2)
+  dial:text(8, 8, "TURN " .. turn, 0xFFFFFF, 20)
+  dial:text(8, 210, "PRESSES " .. presses, 0x80FF80, 20)
   panel:set_image(1, 1, dial)
 end
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "directoutput/directoutput_api.h"
 #include "output/image_canvas.h"
@@ -18,6 +19,17 @@
 namespace vexlan {
 
 void DrawImageFile(DrawSurface* target, const WideChar* file_name);
+
+// A decoded picture at its own size: rows top first, each pixel red, green, blue and alpha (straight).
+struct Picture {
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<uint8_t> rgba;
+};
+
+// Decodes the file (named in the host's multibyte text) whole, with its transparency, within the same
+// bound as DrawImageFile. False when it cannot be read or decoded.
+bool DecodePicture(const char* file_name, Picture* picture);
 
 // Sets the decoder's process-wide state up; called once while the module's file loads.
 void ImageDecoderSetUp();

@@ -133,14 +133,52 @@ TextSize MeasureText(std::string_view text, int32_t scale) {
   return TextSize{widest * scale, (newlines + (last_line_empty ? 0 : 1)) * kTextLineHeight * scale};
 }
 
+double ClockwiseSweep(double from, double to) {
+  if (!std::isfinite(from) || !std::isfinite(to)) return 0;
+  const double difference = to - from;
+  if (std::abs(difference) >= 360) return 360;
+  const double sweep = std::fmod(difference, 360.0);
+  return sweep < 0 ? sweep + 360 : sweep;
+}
+
+void Raster::SetClip(const RasterClip& clip) {
+  clip_ = clip;
+  clip_.left = std::clamp(clip.left, 0, width_);
+  clip_.top = std::clamp(clip.top, 0, height_);
+  clip_.right = std::clamp(clip.right, clip_.left, width_);
+  clip_.bottom = std::clamp(clip.bottom, clip_.top, height_);
+  if (clip_.circle && !(clip_.radius >= 0 && std::isfinite(clip_.cx) && std::isfinite(clip_.cy)))
+    clip_.right = clip_.left;  // a circle of no size, or nowhere: nothing may be drawn
+}
+
+void Raster::ClipRow(int64_t y, int64_t* from, int64_t* to) const {
+  *from = clip_.left;
+  *to = clip_.right;
+  if (!clip_.circle) return;
+  const double dy = static_cast<double>(y) - clip_.cy, room = clip_.radius * clip_.radius - dy * dy;
+  if (room < 0) {
+    *to = *from;
+    return;
+  }
+  const double half = std::sqrt(room);
+  *from = std::max<int64_t>(*from, static_cast<int64_t>(std::ceil(Clamp(clip_.cx - half, kRasterFar))));
+  *to = std::max<int64_t>(*from, std::min<int64_t>(*to, static_cast<int64_t>(std::floor(Clamp(clip_.cx + half, kRasterFar))) + 1));
+}
+
 void Raster::Span(int64_t y, int64_t x0, int64_t x1, uint32_t colour) {
-  if (y < 0 || y >= height_) return;
-  x0 = std::max<int64_t>(x0, 0);
-  x1 = std::min<int64_t>(x1, width_ - 1);
+  if (y < clip_.top || y >= clip_.bottom) return;
+  int64_t from, to;
+  ClipRow(y, &from, &to);
+  x0 = std::max<int64_t>(x0, from);
+  x1 = std::min<int64_t>(x1, to - 1);
   if (x0 <= x1) PutPixels(Row(y) + 4 * x0, static_cast<size_t>(x1 - x0 + 1), colour);
 }
 
-void Raster::Fill(uint32_t colour) { PutPixels(Row(0), static_cast<size_t>(width_) * height_, colour); }
+void Raster::Fill(uint32_t colour) {
+  if (clip_.left == 0 && clip_.top == 0 && clip_.right == width_ && clip_.bottom == height_ && !clip_.circle)
+    return PutPixels(Row(0), static_cast<size_t>(width_) * height_, colour);
+  for (int64_t row = clip_.top; row < clip_.bottom; ++row) Span(row, 0, width_ - 1, colour);
+}
 
 bool Raster::GetPixel(double x, double y, uint32_t* colour) const {
   if (AnyNaN({x, y})) return false;
@@ -255,10 +293,9 @@ void Raster::Arc(double cx, double cy, double radius, double from_degrees, doubl
   if (AnyNaN({cx, cy, radius}) || !std::isfinite(from_degrees) || !std::isfinite(to_degrees) || radius < 0) return;
   radius = Clamp(radius, 2 * kRasterFar);
   const double half = Thickness(thickness) / 2;
-  const double sweep = std::abs(to_degrees - from_degrees);
+  const double sweep = ClockwiseSweep(from_degrees, to_degrees);
   if (sweep == 0) return;
-  Ring(Whole(cx), Whole(cy), std::max(radius - half, 0.0), radius + half, sweep < 360,
-       std::min(from_degrees, to_degrees), sweep, colour);
+  Ring(Whole(cx), Whole(cy), std::max(radius - half, 0.0), radius + half, sweep < 360, from_degrees, sweep, colour);
 }
 
 // The pixels with inner <= distance < outer from (cx, cy); with `sector`, only those whose direction lies
@@ -307,11 +344,11 @@ void Raster::Blit(const uint8_t* source, int32_t source_width, int32_t source_he
   // Off the source's left or top: those columns and rows are skipped at both ends.
   if (from_left < 0) to_left -= from_left, from_left = 0;
   if (from_top < 0) to_top -= from_top, from_top = 0;
-  // Off this surface's left or top: likewise.
-  if (to_left < 0) from_left -= to_left, to_left = 0;
-  if (to_top < 0) from_top -= to_top, to_top = 0;
-  const int64_t columns = std::min<int64_t>(from_right - from_left, width_ - to_left);
-  const int64_t rows = std::min<int64_t>(from_bottom - from_top, height_ - to_top);
+  // Off the clip's left or top: likewise.
+  if (to_left < clip_.left) from_left += clip_.left - to_left, to_left = clip_.left;
+  if (to_top < clip_.top) from_top += clip_.top - to_top, to_top = clip_.top;
+  const int64_t columns = std::min<int64_t>(from_right - from_left, clip_.right - to_left);
+  const int64_t rows = std::min<int64_t>(from_bottom - from_top, clip_.bottom - to_top);
   if (columns <= 0 || rows <= 0) return;
   auto source_row = [&](int64_t row) {
     return source + kRasterHeaderBytes + (static_cast<size_t>(from_top + row) * source_width + from_left) * 4;
@@ -320,7 +357,15 @@ void Raster::Blit(const uint8_t* source, int32_t source_width, int32_t source_he
   const bool backward = source == bytes_ && to_top > from_top;
   for (int64_t i = 0; i < rows; ++i) {
     const int64_t row = backward ? rows - 1 - i : i;
-    std::memmove(Row(to_top + row) + 4 * to_left, source_row(row), static_cast<size_t>(columns) * 4);
+    int64_t first = to_left, end = to_left + columns;
+    if (clip_.circle) {
+      int64_t from, to;
+      ClipRow(to_top + row, &from, &to);
+      first = std::max(first, from), end = std::min(end, to);
+      if (first >= end) continue;
+    }
+    std::memmove(Row(to_top + row) + 4 * first, source_row(row) + 4 * (first - to_left),
+                 static_cast<size_t>(end - first) * 4);
   }
 }
 

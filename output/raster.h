@@ -31,6 +31,19 @@ constexpr bool RasterSizeValid(int32_t width, int32_t height) {
   return width >= 1 && height >= 1 && width <= kRasterMaxSide && height <= kRasterMaxSide;
 }
 
+// The part of a surface that drawing may change: the pixels [left, right) x [top, bottom), and of those,
+// when `circle` is set, only the ones whose centres lie at most `radius` from (cx, cy) (anti-aliased
+// drawing fades out over the circle's last pixel).
+struct RasterClip {
+  int32_t left = 0, top = 0, right = kRasterMaxSide, bottom = kRasterMaxSide;
+  bool circle = false;
+  double cx = 0, cy = 0, radius = 0;
+};
+
+// The clockwise sweep from `from` to `to` degrees: (to - from) modulo 360, except that a whole turn or
+// more either way is the whole circle (360). Zero, nothing to draw, for equal or non-finite angles.
+double ClockwiseSweep(double from, double to);
+
 struct TextSize {
   int64_t width;
   int64_t height;
@@ -43,7 +56,18 @@ TextSize MeasureText(std::string_view text, int32_t scale);
 class Raster {
  public:
   // `bytes` holds RasterBytes(width, height) bytes; the size satisfies RasterSizeValid.
-  Raster(uint8_t* bytes, int32_t width, int32_t height) : bytes_(bytes), width_(width), height_(height) {}
+  Raster(uint8_t* bytes, int32_t width, int32_t height) : bytes_(bytes), width_(width), height_(height) {
+    SetClip(RasterClip{});
+  }
+
+  // Narrows `clip` to the surface and keeps it for every drawing call after.
+  void SetClip(const RasterClip& clip);
+  const RasterClip& clip() const { return clip_; }
+  // The first of the clip's pixels in row y (y within the clip) that lie in its circle, and one past the
+  // last; equal when none does.
+  void ClipRow(int64_t y, int64_t* from, int64_t* to) const;
+  uint8_t* PixelAt(int64_t x, int64_t y) { return Row(y) + 4 * x; }
+  const uint8_t* PixelAt(int64_t x, int64_t y) const { return Row(y) + 4 * x; }
 
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
@@ -62,11 +86,10 @@ class Raster {
   // Filled: the pixels at most `radius` from the centre. Outline: those in [radius - 1/2, radius + 1/2).
   void Circle(double cx, double cy, double radius, uint32_t colour, bool filled);
   // The stretch of the ring [radius - thickness/2, radius + thickness/2) swept clockwise from `from_degrees`
-  // to `to_degrees`, angles measured clockwise from 12 o'clock (so 90 is 3 o'clock). The order of the two
-  // angles does not matter; a sweep of 360 or more is the whole ring; a non-finite angle draws nothing.
+  // to `to_degrees` (see ClockwiseSweep), angles measured clockwise from 12 o'clock (so 90 is 3 o'clock).
   void Arc(double cx, double cy, double radius, double from_degrees, double to_degrees, uint32_t colour,
            double thickness);
-  // Copies the w x h area at (sx, sy) of a source in the same layout (`source` holds
+  // Copies (all four bytes of each pixel, within the clip) the w x h area at (sx, sy) of a source in the same layout (`source` holds
   // RasterBytes(source_width, source_height) bytes, and may be this surface's own) to (x, y).
   void Blit(const uint8_t* source, int32_t source_width, int32_t source_height, double x, double y, double sx,
             double sy, double w, double h);
@@ -85,6 +108,7 @@ class Raster {
   uint8_t* bytes_;
   int32_t width_;
   int32_t height_;
+  RasterClip clip_;
 };
 
 }  // namespace vexlan

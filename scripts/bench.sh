@@ -18,8 +18,10 @@ trap 'rm -f "$json"' EXIT
 python3 - "$json" <<'PY'
 import json, sys
 runs = [b for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("run_type") == "iteration"]
-fastest = {}
+fastest, fastest_cpu = {}, {}
+unit = {"ns": 1, "us": 1e3, "ms": 1e6}
 for run in runs:
+    fastest_cpu[run["run_name"]] = min(fastest_cpu.get(run["run_name"], float("inf")), run["cpu_time"] * unit[run["time_unit"]])
     name = run["run_name"]
     fastest[name] = min(fastest.get(name, float("inf")), run["real_time"] * {"ns": 1, "us": 1e3, "ms": 1e6}[run["time_unit"]])
 pairs = [  # target, baseline, bound
@@ -36,14 +38,16 @@ for target, baseline, bound in pairs:
         ratio = fastest[target] / fastest[baseline]
         mark = "" if ratio <= bound else "  over"
         print(f"{target:40} {fastest[target]:12.0f} {baseline:40} {fastest[baseline]:12.0f} {ratio:6.2f} {bound:6.2f}{mark}")
-rates = [  # target, frames per second it must reach
+rates = [  # target, frames per second of processor time it must reach
     ("BM_CanvasGaugeFrameFromLua", 1000),
+    ("BM_CanvasSmoothGaugeFrameFromLua", 2000),
+    ("BM_CanvasTurnedCardFromLua", 1000),
 ]
 for target, bound in rates:
-    if target in fastest:
-        rate = 1e9 / fastest[target]
+    if target in fastest_cpu:
+        rate = 1e9 / fastest_cpu[target]
         mark = "" if rate >= bound else "  under"
-        print(f"{target:40} {fastest[target]:12.0f} {'frames per second':40} {rate:12.0f} {'':6} {bound:6}{mark}")
+        print(f"{target:40} {fastest_cpu[target]:12.0f} {'frames per second':40} {rate:12.0f} {'':6} {bound:6}{mark}")
 counters = {}
 for run in runs:
     for key, value in run.items():

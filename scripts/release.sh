@@ -22,7 +22,8 @@ for dll in vexlan.dll vexlan_sim.dll; do
   x86_64-w64-mingw32-strip -o "$stage/$name/$dll" "$build/$dll"
 done
 cp lua/vexlan/*.lua "$stage/$name/vexlan/"
-cp examples/*.lua examples/*.scenario "$stage/$name/examples/"
+cp "$build/DejaVu-LICENSE.txt" "$stage/$name/vexlan/"  # the licence of the font built into vexlan.dll
+cp examples/*.lua examples/*.scenario examples/*.png "$stage/$name/examples/"
 cp docs/*.md "$stage/$name/docs/"
 cp packaging/windows/INSTALL.md packaging/windows/use-simulator.cmd packaging/windows/use-simulator.reg "$stage/$name/"
 mkdir -p dist

@@ -142,4 +142,32 @@ void DrawImageFile(DrawSurface* target, const WideChar* file_name) {
   }
 }
 
+bool DecodePicture(const char* file_name, Picture* out) {
+  if (file_name == nullptr) return false;
+  FileBytes file(file_name);
+  ImageHeader header;
+  if (!file.ok() || !MayDecodeImage(file.data(), file.size(), &header)) return false;
+  if (header.format == ImageFormat::kGif && !file.KeepFirstGifFrame()) return false;
+  const Decoded decoded(file, header);
+  GdkPixbuf* picture = decoded.picture();
+  if (picture == nullptr || gdk_pixbuf_get_colorspace(picture) != GDK_COLORSPACE_RGB ||
+      gdk_pixbuf_get_bits_per_sample(picture) != 8 || gdk_pixbuf_get_n_channels(picture) < 3)
+    return false;
+  const int width = gdk_pixbuf_get_width(picture), height = gdk_pixbuf_get_height(picture);
+  const int stride = gdk_pixbuf_get_rowstride(picture), channels = gdk_pixbuf_get_n_channels(picture);
+  const bool alpha = gdk_pixbuf_get_has_alpha(picture) && channels >= 4;
+  if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) > header.pixels) return false;
+  const uint8_t* pixels = gdk_pixbuf_read_pixels(picture);
+  out->width = width;
+  out->height = height;
+  out->rgba.resize(size_t(width) * size_t(height) * 4);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* from = pixels + size_t(y) * size_t(stride);
+    uint8_t* to = out->rgba.data() + size_t(y) * size_t(width) * 4;
+    for (int x = 0; x < width; ++x, from += channels, to += 4)
+      to[0] = from[0], to[1] = from[1], to[2] = from[2], to[3] = alpha ? from[3] : 255;
+  }
+  return true;
+}
+
 }  // namespace vexlan

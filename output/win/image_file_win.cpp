@@ -19,10 +19,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "output/image_file.h"
 #include "output/image_header.h"
 #include "output/win/draw_surface_win.h"
+#include "platform/text_conversion.h"
 
 namespace vexlan {
 namespace {
@@ -455,6 +457,76 @@ void DrawImageFile(DrawSurface* target, const WideChar* file_name) {
   if (target != nullptr && file_name != nullptr && SUCCEEDED(Decode(file_name, &image))) Stretch(target, image);
   decoder.GiveBackDib(image.dib, image.header, image.bits);
   decoder.ImageDied();
+}
+
+namespace {
+
+// The picture as straight RGBA: GDI+ hands the rows over as 32-bit ARGB (B, G, R, A in memory) into
+// the picture's own buffer, or, where it will not convert so, draws the picture into a bitmap over it.
+bool ReadArgb(GpBitmap* source, uint64_t max_pixels, Picture* out) {
+  UINT width = 0, height = 0;
+  GdipGetImageHeight(source, &height);
+  GdipGetImageWidth(source, &width);
+  if (width == 0 || height == 0 || uint64_t{width} * height > std::min(max_pixels, kMaxDecodedPixels)) return false;
+  out->width = static_cast<int32_t>(width);
+  out->height = static_cast<int32_t>(height);
+  out->rgba.assign(size_t{width} * height * 4, 0);
+  const INT stride = static_cast<INT>(width * 4);
+  BitmapData data;
+  GpRect rect(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+  data.Width = width;
+  data.Height = height;
+  data.Stride = stride;
+  data.PixelFormat = PixelFormat32bppARGB;
+  data.Scan0 = out->rgba.data();
+  data.Reserved = 0;
+  if (GdipBitmapLockBits(source, &rect, ImageLockModeRead | ImageLockModeUserInputBuf, PixelFormat32bppARGB, &data) ==
+      Ok) {
+    GdipBitmapUnlockBits(source, &data);
+  } else {
+    GpBitmap* wrapper = nullptr;
+    GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), stride, PixelFormat32bppARGB,
+                              out->rgba.data(), &wrapper);
+    GpGraphics* graphics = nullptr;
+    if (wrapper != nullptr) GdipGetImageGraphicsContext(wrapper, &graphics);
+    if (graphics == nullptr) {
+      if (wrapper != nullptr) GdipDisposeImage(wrapper);
+      return false;
+    }
+    GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
+    GdipSetInterpolationMode(graphics, InterpolationModeNearestNeighbor);
+    GdipSetPixelOffsetMode(graphics, PixelOffsetModeHalf);
+    GdipDrawImageRectI(graphics, source, 0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    GdipDeleteGraphics(graphics);
+    GdipDisposeImage(wrapper);
+  }
+  for (size_t i = 0; i < out->rgba.size(); i += 4) std::swap(out->rgba[i], out->rgba[i + 2]);  // BGRA to RGBA
+  return true;
+}
+
+}  // namespace
+
+bool DecodePicture(const char* file_name, Picture* picture) {
+  if (file_name == nullptr) return false;
+  std::u16string wide(MAX_PATH * 8, u'\0');
+  if (platform::MultiByteToWide(file_name, wide.data(), wide.size()) == 0) return false;
+  DecoderState& decoder = Decoder();
+  decoder.ImageBorn();
+  bool ok = false;
+  {
+    FileBytes file(wide.c_str());
+    ImageHeader header;
+    if (file.ok() && file.MayDecode(&header) && (header.format != ImageFormat::kGif || file.KeepFirstGifFrame())) {
+      const Stream stream(file.TakeStream());
+      if (stream.get() != nullptr && decoder.StartGdiplus()) {
+        Bitmap source;
+        if (GdipCreateBitmapFromStream(stream.get(), source.out()) == Ok)
+          ok = ReadArgb(source.get(), header.pixels, picture);
+      }
+    }
+  }
+  decoder.ImageDied();
+  return ok;
 }
 
 void DrawGdiplusBitmap(DrawSurface* target, GpBitmap* picture) {

@@ -69,6 +69,17 @@ def main():
             check(read_png(os.path.join(folder, "device2-SFIP-page1.png"))[235][160] == (140, 90, 40), "ground"),
             check(read_png(os.path.join(folder, "device2-SFIP-page2.png"))[120][2] == (60, 200, 90), "bar"),
             check(read_png(os.path.join(folder, "device2-SFIP-page2.png"))[10][2] == (20, 20, 20), "back")),
+        "instruments": lambda out, summary, folder: (
+            check("drew 40 frames" in out, "all frames drawn"),
+            check("device 2 SFIP, pages: 1 2 (active)" in summary, "soft button 2 showed the heading indicator"),
+            # The attitude: sky at the top, ground at the bottom, the aircraft's dot in the middle; the
+            # heading: the card's picture loaded, turned, the aircraft on it, the dark background beside.
+            check(read_png(os.path.join(folder, "device2-SFIP-page1.png"))[5][160] == (40, 120, 208), "sky"),
+            check(read_png(os.path.join(folder, "device2-SFIP-page1.png"))[235][160] == (140, 90, 40), "ground"),
+            check(read_png(os.path.join(folder, "device2-SFIP-page1.png"))[120][160] == (255, 210, 0), "aircraft"),
+            check(read_png(os.path.join(folder, "device2-SFIP-page2.png"))[120][160] == (255, 255, 255), "heading's aircraft"),
+            check(read_png(os.path.join(folder, "device2-SFIP-page2.png"))[60][120] == (28, 38, 48), "the card"),
+            check(read_png(os.path.join(folder, "device2-SFIP-page2.png"))[120][5] == (16, 20, 24), "background")),
         "x52_pages": lambda out, summary, folder: (
             check("ending on COM" in out, "the soft buttons turned the pages"),
             check("device 1 X52P, pages: 1 2 (active) 3" in summary, "COM shown"),

@@ -16,4 +16,8 @@ LUA_CPATH="$modules/?.so" LUA_PATH="$tree/share/lua/5.1/?.lua" VEXLAN_DIRECTOUTP
   assert(sim.string(2, 1, 0) == "rock", "the installed simulator holds what was sent")
   local cockpit = require "vexlan.cockpit"
   assert(cockpit.device("SFIP", 1):set_string(1, 2, "layer") == 0 and sim.string(2, 1, 1) == "layer", "the layer")
+  local canvas = require "vexlan.canvas"
+  local _, width = canvas.new():text(0, 0, "270°", 0xffffff, 20)
+  assert(width > 30, "the canvas draws with its built-in font")
   print("1 passed, 0 failed")'
+test -f "$tree/share/lua/5.1/vexlan/DejaVu-LICENSE.txt" || { echo "the font's licence is not installed"; exit 1; }
