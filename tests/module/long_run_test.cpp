@@ -224,7 +224,7 @@ constexpr char kFrameScript[] = R"(
     picture:fill(frames % 256):text(10, 10, 'frame ' .. frames, 0xffffff)
     panel:set_image(1, 1, picture)
     x52:set_string(1, 1, 'T+' .. frames)
-    x52:set_led(1, frames % 20, frames % 2 == 0)
+    x52:set_led(1, frames % 20 + 1, frames % 2 == 0)  -- the layer counts LEDs from 1
     cockpit.poll()
   end
 )";
