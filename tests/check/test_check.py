@@ -92,7 +92,7 @@ def wine():
     environment = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                        VEXLAN_SIM_DEVICES="X52P,SFIP")
     try:
-        subprocess.run(["wineboot", "-i"], env=environment, capture_output=True, timeout=300)
+        subprocess.run(["wineboot", "-i"], env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
         files = f"{prefix}/drive_c/check"
         os.makedirs(files)
         for name in ("lua.exe", "lua51.dll", "vexlan.dll", "vexlan_sim.dll", "partial_directoutput.dll"):
