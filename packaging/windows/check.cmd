@@ -5,7 +5,13 @@ rem devices, and the Lua host. The host is lua\lua.exe from this folder, or the 
 rem In your own host, the same report is: print(select(2, require("vexlan.check").run()))
 setlocal
 set "pause_at_end="
-echo %cmdcmdline% | "%SystemRoot%\System32\find.exe" /i "%~nx0" >nul && set "pause_at_end=1"
+rem Started from Explorer, the window would close at the end: its command line names this file.
+set "cmdline=%cmdcmdline%"
+if not defined cmdline goto started
+set "cmdline=%cmdline:"=%"
+call set "others=%%cmdline:%~nx0=%%"
+if not "%others%"=="%cmdline%" set "pause_at_end=1"
+:started
 set "lua=%~dp0lua\lua.exe"
 if defined VEXLAN_LUA set "lua=%VEXLAN_LUA%"
 if not exist "%lua%" (

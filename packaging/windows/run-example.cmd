@@ -7,7 +7,13 @@ rem   run-example-web.cmd [NAME]                the same with the live panels in
 setlocal
 set "here=%~dp0"
 set "pause_at_end="
-echo %cmdcmdline% | "%SystemRoot%\System32\find.exe" /i "%~nx0" >nul && set "pause_at_end=1"
+rem Started from Explorer, the window would close at the end: its command line names this file.
+set "cmdline=%cmdcmdline%"
+if not defined cmdline goto started
+set "cmdline=%cmdline:"=%"
+call set "others=%%cmdline:%~nx0=%%"
+if not "%others%"=="%cmdline%" set "pause_at_end=1"
+:started
 set "name=%~1"
 if not "%name%"=="" goto named
 echo Examples:
@@ -18,7 +24,8 @@ if not exist "%here%examples\%name%.lua" (
   echo run-example: there is no example "%name%" in %here%examples
   goto failed
 )
-call "%here%use-simulator.cmd" /ifneeded || exit /b 1
+call "%here%use-simulator.cmd" /ifneeded
+if errorlevel 1 exit /b 1
 set "lua=%here%lua\lua.exe"
 if defined VEXLAN_LUA set "lua=%VEXLAN_LUA%"
 if not exist "%lua%" (

@@ -10,14 +10,22 @@ set "sim=%~dp0vexlan_sim.dll"
 set "key=HKLM\SOFTWARE\Vexlan\DirectOutput"
 set "reg=%SystemRoot%\System32\reg.exe"
 set "pause_at_end="
-echo %cmdcmdline% | "%SystemRoot%\System32\find.exe" /i "%~nx0" >nul && set "pause_at_end=1"
+rem Started from Explorer, the window would close at the end: its command line names this file.
+set "cmdline=%cmdcmdline%"
+if not defined cmdline goto started
+set "cmdline=%cmdline:"=%"
+call set "others=%%cmdline:%~nx0=%%"
+if not "%others%"=="%cmdline%" set "pause_at_end=1"
+:started
 if not exist "%sim%" (
   echo use-simulator: %sim% is missing: unpack the whole zip again.
   goto failed
 )
-if /i "%~1"=="/ifneeded" (
-  "%reg%" query "%key%" /v DirectOutput /reg:64 2>nul | "%SystemRoot%\System32\find.exe" /i "%sim%" >nul && exit /b 0
-)
+if /i not "%~1"=="/ifneeded" goto register
+set "current="
+for /f "tokens=2,*" %%a in ('""%reg%" query "%key%" /v DirectOutput /reg:64 2>nul"') do set "current=%%b"
+if /i "%current%"=="%sim%" exit /b 0
+:register
 "%reg%" add "%key%" /v DirectOutput /t REG_SZ /d "%sim%" /f /reg:64 >nul 2>&1
 if errorlevel 1 (
   echo use-simulator: Windows refused to write %key%.
