@@ -24,19 +24,26 @@ if not exist "%here%examples\%name%.lua" (
   echo run-example: there is no example "%name%" in %here%examples
   goto failed
 )
-call "%here%use-simulator.cmd" /ifneeded
-if errorlevel 1 exit /b 1
 set "lua=%here%lua\lua.exe"
 if defined VEXLAN_LUA set "lua=%VEXLAN_LUA%"
 if not exist "%lua%" (
   echo run-example: there is no Lua host %lua%
   goto failed
 )
-if not defined VEXLAN_SIM_OUTPUT set "VEXLAN_SIM_OUTPUT=%TEMP%\vexlan-out"
-set "VEXLAN_SIM_SCENARIO="
-if exist "%here%examples\%name%.scenario" set "VEXLAN_SIM_SCENARIO=examples\%name%.scenario"
 rem From this folder, the host's default paths (.\?.dll, .\?.lua) find vexlan and vexlan_sim here.
 pushd "%here%"
+rem vexlan_sim opens only when it is the library the registry names; else this folder's is registered.
+"%lua%" -e "require 'vexlan_sim'" >nul 2>&1 <NUL
+if not errorlevel 1 goto registered
+call "%here%use-simulator.cmd"
+if errorlevel 1 (
+  popd
+  exit /b 1
+)
+:registered
+if not defined VEXLAN_SIM_OUTPUT set "VEXLAN_SIM_OUTPUT=%TEMP%\vexlan-out"
+set "VEXLAN_SIM_SCENARIO="
+if exist "examples\%name%.scenario" set "VEXLAN_SIM_SCENARIO=examples\%name%.scenario"
 if defined VEXLAN_RUN_WEB (
   "%lua%" "examples\%name%.lua" %2 %3 %4 %5
 ) else (

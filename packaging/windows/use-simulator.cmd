@@ -3,8 +3,6 @@ rem Makes vexlan use the simulated DirectOutput library, vexlan_sim.dll, from th
 rem full path into the registry value DirectOutput under HKLM\SOFTWARE\Vexlan\DirectOutput, in the 64-bit
 rem view of the registry that vexlan reads (/reg:64), also from a 32-bit prompt. Writing under HKLM needs an
 rem administrator: right-click this file and choose "Run as administrator".
-rem   use-simulator.cmd           registers the simulator
-rem   use-simulator.cmd /ifneeded registers it only when another library is registered (the runners use this)
 setlocal
 set "sim=%~dp0vexlan_sim.dll"
 set "key=HKLM\SOFTWARE\Vexlan\DirectOutput"
@@ -21,11 +19,6 @@ if not exist "%sim%" (
   echo use-simulator: %sim% is missing: unpack the whole zip again.
   goto failed
 )
-if /i not "%~1"=="/ifneeded" goto register
-set "current="
-for /f "tokens=2,*" %%a in ('""%reg%" query "%key%" /v DirectOutput /reg:64 2>nul"') do set "current=%%b"
-if /i "%current%"=="%sim%" exit /b 0
-:register
 "%reg%" add "%key%" /v DirectOutput /t REG_SZ /d "%sim%" /f /reg:64 >nul 2>&1
 if errorlevel 1 (
   echo use-simulator: Windows refused to write %key%.

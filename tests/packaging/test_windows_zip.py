@@ -59,13 +59,14 @@ def textwrap_dedent(block):
 
 
 def session(lines):
-    """A batch file of guide commands, each between markers: `==== N` before, `==== exit N CODE` after."""
+    """A batch file of guide commands, each between markers: `==== N` before, `==== exit N CODE` after,
+    its standard error with its output."""
     batch = ["@echo off"]
     for number, line in enumerate(lines):
         if line.startswith("@"):
             batch.append(line[1:])  # the test's own steps: where to stand
             continue
-        batch += [f"echo ==== {number}", f"call {line}", f"echo ==== exit {number} %errorlevel%"]
+        batch += [f"echo ==== {number}", f"call {line} 2>&1", f"echo ==== exit {number} %errorlevel%"]
     return "\r\n".join(batch) + "\r\n"
 
 
