@@ -163,10 +163,11 @@ bool CheckFile(const std::wstring& path, std::vector<CheckLine>* lines) {
     Add(lines, "file", Verdict::kFail, shown + " cannot be read: " + ErrorText(GetLastError()));
     return false;
   }
-  const auto word = [&](DWORD at) { return at + 2 <= got ? header[at] | header[at + 1] << 8 : -1; };
-  const auto dword = [&](DWORD at) { return at + 4 <= got ? static_cast<DWORD>(word(at)) | static_cast<DWORD>(word(at + 2)) << 16 : 0u; };
-  const DWORD pe = dword(0x3C);
-  if (got < 64 || word(0) != 0x5A4D || pe + 24 > got || dword(pe) != 0x00004550) {
+  // Little-endian fields of the header; callers keep `at` within what was read.
+  const auto word = [&](DWORD at) { return header[at] | header[at + 1] << 8; };
+  const auto dword = [&](DWORD at) { return static_cast<DWORD>(word(at)) | static_cast<DWORD>(word(at + 2)) << 16; };
+  const DWORD pe = dword(0x3C);  // where the PE header starts; it must lie within what was read
+  if (got < 64 || word(0) != 0x5A4D || pe > got || got - pe < 24 || dword(pe) != 0x00004550) {
     std::string start;
     for (DWORD i = 0; i < got && start.size() < 16; ++i) start.push_back(header[i] >= 32 && header[i] < 127 ? static_cast<char>(header[i]) : '.');
     Add(lines, "file", Verdict::kFail, shown + " is not a DLL (it starts with \"" + start +
