@@ -33,7 +33,9 @@ bool DeviceManager::Open(const DeviceHandlers& handlers) {
   const DirectOutputBinding& binding = KeepBinding(LoadDirectOutput());
   binding_.store(&binding, std::memory_order_release);
 
-  if (binding->Initialize(kPluginName) < 0) {
+  const HResult initialized = binding->Initialize(kPluginName);
+  initialize_result_.store(initialized, std::memory_order_release);
+  if (initialized < 0) {
     StopIdentitySource();
     return false;
   }

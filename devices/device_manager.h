@@ -39,6 +39,9 @@ class DeviceManager {
   // The binding of the latest first open (an empty one before that). Never destroyed.
   const DirectOutputBinding& binding() const { return *binding_.load(std::memory_order_acquire); }
   DeviceTable& table() { return table_; }
+  // What the library's Initialize answered at the latest first open (E_NOTIMPL when it has none), for
+  // the check that tells a user which step fails.
+  HResult initialize_result() const { return initialize_result_.load(std::memory_order_acquire); }
 
   // Arrival and removal bookkeeping; returns the slot, or -1 (table full, an unknown handle on removal,
   // or an arrival whose device cannot be read).
@@ -61,6 +64,7 @@ class DeviceManager {
   platform::Mutex spare_lock_;  // created with the others; nothing takes it
   platform::Mutex open_count_lock_;
   std::atomic<int32_t> open_count_{0};
+  std::atomic<HResult> initialize_result_{kE_NOTIMPL};
   DeviceTable table_;
 };
 

@@ -2,6 +2,9 @@
 // answering E_NOTIMPL when the library or that entry point is missing.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "directoutput/directoutput_api.h"
 
 namespace vexlan {
@@ -79,5 +82,9 @@ class DirectOutputBinding {
 // Finds, loads and resolves the configured library. Never fails as a whole: what it cannot find stays
 // null and answers E_NOTIMPL.
 DirectOutputBinding LoadDirectOutput();
+
+// The names of the 22 entry points that `library` does not export ("DirectOutput_SetLed", ...), in table
+// order; all of them for a null library.
+std::vector<std::string> MissingEntryPoints(void* library);
 
 }  // namespace vexlan

@@ -2,7 +2,8 @@
 -- throttle page beside it. The panel's soft button 2 shows the next page, soft button 1 the one before.
 -- Each character of standard input is one frame (a scenario sends them at its own pace).
 --
---   scripts/run.sh -s examples/attitude.scenario examples/attitude.lua
+--   Linux, from the source folder:        scripts/run.sh -s examples/attitude.scenario examples/attitude.lua
+--   Windows, in the release zip's folder: run-example.cmd attitude
 local vexlan = require "vexlan"
 
 local FRAMES = tonumber(arg and arg[1]) or 40

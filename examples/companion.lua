@@ -2,7 +2,8 @@
 -- turn, and a soft button that switches an LED. The scenario unplugs the panel and brings it back under
 -- a new handle; the layer shows the page again and renews the button, with no code here for it.
 --
---   scripts/run.sh -s examples/companion.scenario examples/companion.lua
+--   Linux, from the source folder:        scripts/run.sh -s examples/companion.scenario examples/companion.lua
+--   Windows, in the release zip's folder: run-example.cmd companion
 local cockpit = require "vexlan.cockpit"
 local canvas = require "vexlan.canvas"
 

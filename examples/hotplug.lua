@@ -3,7 +3,8 @@
 -- loses power loses what it showed, and DirectOutput's registrations belong to the handle it had, so
 -- the script sets everything up again when the panel arrives.
 --
---   scripts/run.sh -s examples/hotplug.scenario examples/hotplug.lua
+--   Linux, from the source folder:        scripts/run.sh -s examples/hotplug.scenario examples/hotplug.lua
+--   Windows, in the release zip's folder: run-example.cmd hotplug
 local vexlan = require "vexlan"
 
 local FRAMES = tonumber(arg and arg[1]) or 20

@@ -1,7 +1,8 @@
 -- Develops a script without hardware: vexlan_sim plays the devices. It plugs a second panel, presses
 -- soft buttons, switches pages and draws a picture, and checks what the panel was sent.
 --
---   scripts/run.sh examples/simulated_session.lua < /dev/null
+--   Linux, from the source folder:        scripts/run.sh examples/simulated_session.lua < /dev/null
+--   Windows, in the release zip's folder: run-example.cmd simulated_session
 local vexlan = require "vexlan"
 local sim = require "vexlan_sim"
 

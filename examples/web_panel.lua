@@ -6,7 +6,8 @@
 -- picture's top-left pixel (red: low byte, green: high byte, blue 77); after FRAMES of them the script
 -- ends.
 --
---   scripts/run.sh -w 0 examples/web_panel.lua [FRAMES]     then open the address it prints
+--   Linux, from the source folder:        scripts/run.sh -w 0 examples/web_panel.lua [FRAMES]     then open the address it prints
+--   Windows, in the release zip's folder: run-example-web.cmd web_panel [FRAMES]   (opens the page)
 local vexlan = require "vexlan"
 
 local FRAMES = tonumber(arg and arg[1]) or 1000

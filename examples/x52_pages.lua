@@ -2,7 +2,8 @@
 -- turn the pages: button 2 shows the next page, button 1 the one before; button 3 toggles the shown
 -- page's LED. Each character of standard input is a second of flight time on line 3.
 --
---   scripts/run.sh -s examples/x52_pages.scenario examples/x52_pages.lua
+--   Linux, from the source folder:        scripts/run.sh -s examples/x52_pages.scenario examples/x52_pages.lua
+--   Windows, in the release zip's folder: run-example.cmd x52_pages
 local vexlan = require "vexlan"
 
 local SECONDS = tonumber(arg and arg[1]) or 20

@@ -9,6 +9,7 @@
 #include "stb_image_write.h"
 
 #include "platform/utf16.h"
+#include "simulator/output_file.h"
 #include "simulator/simulator.h"
 
 namespace vexlan::sim {
@@ -37,6 +38,19 @@ std::vector<uint8_t> TopDownRgb(const std::vector<uint8_t>& picture) {
   return rgb;
 }
 
+void WriteToFile(void* file, void* data, int size) {
+  std::fwrite(data, 1, static_cast<size_t>(size), static_cast<std::FILE*>(file));
+}
+
+// The PNG goes through a file opened here, not by name through stb, whose names are narrow.
+bool WritePng(const std::filesystem::path& path, const std::vector<uint8_t>& rgb) {
+  std::FILE* file = OpenForWriting(path);
+  if (file == nullptr) return false;
+  const bool encoded = stbi_write_png_to_func(WriteToFile, file, kWidth, kHeight, 3, rgb.data(), kWidth * 3) != 0;
+  const bool written = !std::ferror(file);
+  return (std::fclose(file) == 0) && encoded && written;
+}
+
 }  // namespace
 
 std::string PanelView::Quote(const std::u16string& text) {
@@ -50,14 +64,13 @@ std::string PanelView::Quote(const std::u16string& text) {
 }
 
 bool PanelView::Configure(std::string* error) {
-  folder_ = Environment("VEXLAN_SIM_OUTPUT");
+  folder_ = EnvironmentPath("VEXLAN_SIM_OUTPUT");
   if (folder_.empty() || log_ != nullptr) return true;
   std::error_code failed;
-  std::filesystem::create_directories(std::filesystem::u8path(folder_), failed);
-  const std::string log_name = folder_ + "/panels.log";
-  log_ = std::fopen(log_name.c_str(), "w");
+  std::filesystem::create_directories(folder_, failed);
+  log_ = OpenForWriting(folder_ / "panels.log");
   if (log_ == nullptr) {
-    *error = "cannot write to the output folder " + folder_;
+    *error = "cannot write to the output folder " + folder_.u8string();
     return false;
   }
   to_stderr_ = Environment("VEXLAN_SIM_LOG") != "none";
@@ -92,12 +105,12 @@ void PanelView::Picture(const Device& device, uint32_t page, uint32_t index, con
   const std::string name = PictureName(device, page, index);
   const std::vector<uint8_t> rgb = TopDownRgb(picture);
   const std::string file = name + ".png";
-  const bool written = stbi_write_png((folder_ + "/" + file).c_str(), kWidth, kHeight, 3, rgb.data(), kWidth * 3) != 0;
+  const bool written = WritePng(folder_ / file, rgb);
   std::string note = "page " + std::to_string(page) + " picture -> " + (written ? file : "(not written: " + file + ")");
   if (sequence_) {
     char number[16];
     std::snprintf(number, sizeof number, "-%04d.png", ++sent_[name]);
-    stbi_write_png((folder_ + "/" + name + number).c_str(), kWidth, kHeight, 3, rgb.data(), kWidth * 3);
+    WritePng(folder_ / (name + number), rgb);
     note += ", " + name + number;
   }
   Note(device, note);

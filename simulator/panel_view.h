@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ class PanelView {
   void Write(const std::string& line);
   std::string PictureName(const Device& device, uint32_t page, uint32_t index) const;
 
-  std::string folder_;
+  std::filesystem::path folder_;
   FILE* log_ = nullptr;
   bool to_stderr_ = true;
   bool sequence_ = false;

@@ -5,11 +5,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "simulator/output_file.h"
 #include "simulator/simulator.h"
 
 namespace vexlan::sim {
 
-bool ReadFile(const std::string& path, std::string* text) {
+bool ReadFile(const std::filesystem::path& path, std::string* text) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;
   std::ostringstream contents;
@@ -19,11 +20,12 @@ bool ReadFile(const std::string& path, std::string* text) {
 }
 
 bool ScenarioPlayer::Load(int devices_at_start, std::string* error) {
-  const char* path = std::getenv("VEXLAN_SIM_SCENARIO");
-  if (path == nullptr || *path == '\0' || loaded_) return true;
+  const std::filesystem::path file = EnvironmentPath("VEXLAN_SIM_SCENARIO");
+  if (file.empty() || loaded_) return true;
+  const std::string path = file.u8string();
   std::string text;
-  if (!ReadFile(path, &text)) {
-    *error = std::string("cannot read the scenario ") + path;
+  if (!ReadFile(file, &text)) {
+    *error = "cannot read the scenario " + path;
     return false;
   }
   if (!ParseScenario(text, path, &scenario_, error) || !CheckDeviceIds(scenario_, devices_at_start, path, error))

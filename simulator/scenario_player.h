@@ -4,6 +4,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +41,6 @@ class ScenarioPlayer {
 };
 
 // Reads a whole file; false when it cannot be read.
-bool ReadFile(const std::string& path, std::string* text);
+bool ReadFile(const std::filesystem::path& path, std::string* text);
 
 }  // namespace vexlan::sim

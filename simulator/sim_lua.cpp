@@ -2,6 +2,7 @@
 // file, so `require "vexlan_sim"` reaches the very instance that the module loaded.
 #include <cstring>
 
+#include "directoutput/library_loader.h"
 #include "platform/lua_api.h"
 #include "simulator/simulator.h"
 
@@ -225,7 +226,22 @@ const luaL_Reg kSimFunctions[] = {
 }  // namespace
 }  // namespace vexlan::sim
 
+// The simulator a script controls must be the one the module drives: a second copy of this library,
+// found by `require` before the configured one, would take the script's presses and plugs while the
+// module's devices never change. Such a copy refuses to open, and says which file to keep.
 extern "C" VEXLAN_EXPORT int luaopen_vexlan_sim(lua_State* L) {
+  using namespace vexlan::directoutput;
+  void* configured = OpenDirectOutputLibrary();
+  if (FindEntryPoint(configured, "luaopen_vexlan_sim") != reinterpret_cast<void*>(&luaopen_vexlan_sim)) {
+    const std::string here = LibraryFileOfAddress(reinterpret_cast<void*>(&luaopen_vexlan_sim));
+    if (configured == nullptr)
+      return luaL_error(L, "vexlan_sim: %s names no library that loads, so vexlan does not use this simulator (%s): "
+                        "register it (on Windows run use-simulator.cmd as administrator; require \"vexlan.check\" "
+                        "tells more)", kSettingName, here.c_str());
+    return luaL_error(L, "vexlan_sim: this copy of the simulator is %s, but vexlan uses %s, named by %s; "
+                      "two copies would not share their devices: keep one (delete the other copy, or register "
+                      "this one with use-simulator.cmd)", here.c_str(), LibraryFile(configured).c_str(), kSettingName);
+  }
   luaL_register(L, "vexlan_sim", vexlan::sim::kSimFunctions);
   return 1;
 }

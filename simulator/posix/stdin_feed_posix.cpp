@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -6,9 +7,11 @@
 
 namespace vexlan::sim {
 
+// Both ends are closed on exec; dup2 gives descriptor 0 without that flag, so a child still inherits its
+// standard input, but never the write end, which would keep the input from ending until the child exits.
 bool StdinFeed::Open() {
   int ends[2];
-  if (write_end_ >= 0 || pipe(ends) != 0) return false;
+  if (write_end_ >= 0 || pipe2(ends, O_CLOEXEC) != 0) return false;
   if (dup2(ends[0], STDIN_FILENO) < 0) {
     close(ends[0]);
     close(ends[1]);

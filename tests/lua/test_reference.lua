@@ -1,7 +1,7 @@
 -- docs/reference.md stays true to the code: every ```lua sample in it runs without error against the
 -- simulated devices, each in an environment of its own; every ```scenario sample is a scenario the
--- simulator reads; and every function of vexlan, vexlan_sim, vexlan.loop, vexlan.cockpit (with its device
--- methods) and vexlan.canvas (with its methods) is described there.
+-- simulator reads; and every function of vexlan, vexlan_sim, vexlan.loop, vexlan.check, vexlan.cockpit (with
+-- its device methods) and vexlan.canvas (with its methods) is described there.
 local here = arg[0]:match("^(.*[/\\])") or "./"
 package.path = here .. "?.lua;" .. package.path
 local T = require "harness"
@@ -85,12 +85,12 @@ T.test("the scenario samples are scenarios the simulator reads", function()
   T.truthy(checked >= 1, "a scenario sample")
 end)
 
-T.test("every function of vexlan, vexlan_sim, vexlan.loop and vexlan.cockpit is in the reference", function()
+T.test("every function of vexlan, vexlan_sim, vexlan.loop, vexlan.check and vexlan.cockpit is in the reference", function()
   local cockpit = require "vexlan.cockpit"
   local device = getmetatable(cockpit.device("SFIP", 1)).__index
   package.loaded["vexlan.cockpit"] = nil
   for module, functions in pairs({ vexlan = v, vexlan_sim = sim, ["vexlan.loop"] = loop, cockpit = cockpit,
-                                   device = device }) do
+                                   device = device, ["vexlan.check"] = require "vexlan.check" }) do
     for name in pairs(functions) do
       T.truthy(name:sub(1, 1) == "_" or doc:find("`" .. name .. "`", 1, true) or doc:find("`" .. name .. "(", 1, true)
         or doc:find("`" .. module .. "." .. name .. "(", 1, true),
