@@ -9,9 +9,12 @@ local opener = coroutine.create(function()
   local cockpit = require "vexlan.cockpit"
   coroutine.yield(cockpit)
   local panel = cockpit.device("SFIP", 1)
-  local downs = {}
-  panel:on("down", function(_, mask) downs[#downs + 1] = mask end)  -- registered inside the coroutine
-  return downs
+  local downs, threads = {}, {}
+  panel:on("down", function(_, mask)  -- registered inside the coroutine
+    downs[#downs + 1] = mask
+    threads[#threads + 1] = coroutine.running()
+  end)
+  return downs, threads
 end)
 local _, cockpit = assert(coroutine.resume(opener))
 local v = require "vexlan"
@@ -49,12 +52,14 @@ T.test("a callback cannot yield the thread it runs on; the next still runs", fun
 end)
 
 T.test("once the opener has ended and been collected, events still arrive, also to the layer", function()
-  local ok, downs = coroutine.resume(opener)
+  local ok, downs, threads = coroutine.resume(opener)
   T.truthy(ok and coroutine.status(opener) == "dead", "the opener ended")
   local weak = setmetatable({ opener }, { __mode = "v" })
   opener = nil
   collectgarbage("collect"); collectgarbage("collect")
   T.eq(weak[1], nil, "the opener was collected")
+  local fresh = {}  -- new coroutines, which may take the opener's memory
+  for _ = 1, 200 do fresh[coroutine.create(function() end)] = true end
   local changes = 0
   cockpit.on("added", function() changes = changes + 1 end)
   sim.buttons(FIP, 0); sim.buttons(FIP, 8)
@@ -67,6 +72,7 @@ T.test("once the opener has ended and been collected, events still arrive, also 
   collectgarbage("collect")
   sim.buttons(FIP, 0); sim.buttons(FIP, 32)
   T.truthy(wait_for(function() return downs[3] == 32 end), "and its buttons after that")
+  for _, thread in ipairs(threads) do T.truthy(not fresh[thread], "ran on a coroutine made after the collection") end
 end)
 
 T.finish()

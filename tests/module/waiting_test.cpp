@@ -237,17 +237,25 @@ TEST_F(OpenedInACoroutine, ThatEndedAndWasCollectedEventsStillArrive) {
   for (const char* ending : {"", "error('the script failed')"}) {
     SCOPED_TRACE(*ending == '\0' ? "ended" : "died by an error");
     reports_.seen.clear();
-    Open((std::string("local opener = coroutine.create(function() require 'vexlan'; ") + ending +
+    Open((std::string("local opener = coroutine.create(function()\n"
+                      "  require 'vexlan'\n"
+                      "  vexlan.RegisterSoftButtonCallback('SFIP', 1, function(_, _, mask)\n"
+                      "    if fresh[coroutine.running()] then on_fresh = true end\n"
+                      "    seen(mask)\n"
+                      "  end)\n") +
+          ending +
           " end)\n"
           "coroutine.resume(opener)\n"
           "opener = nil\n"
           "collectgarbage('collect'); collectgarbage('collect')\n"
-          "vexlan.RegisterSoftButtonCallback('SFIP', 1, function(_, _, mask) seen(mask) end)")
+          "fresh = {}  -- new coroutines, which may take the opener's memory\n"
+          "for _ = 1, 200 do fresh[coroutine.create(function() end)] = true end")
              .c_str());
     SendBothWays(1, 2);
     ASSERT_EQ(Run("collectgarbage('collect')"), "");
     SendBothWays(3, 4);
     EXPECT_EQ(reports_.seen, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(Run("assert(not on_fresh, 'a callback ran on a coroutine made after the collection')"), "");
     lua_close(state_);
     state_ = nullptr;
     EXPECT_EQ(DeviceManager::Instance().open_count(), 0);
