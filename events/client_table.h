@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <thread>
 
 #include "devices/device_table.h"
 #include "devices/device_type.h"
@@ -65,6 +66,9 @@ struct ClientEntry {
   std::atomic<uint8_t> owner{kClosed};
   std::atomic<int> pending{0};  // events in the queue
   std::atomic<int> waiters{0};  // threads waiting for a notifier to give the state back
+  // The thread running the client's callbacks, innermost first; none while none runs. Written by whoever
+  // is inside the state, read by any thread to learn whether it is the one.
+  std::atomic<std::thread::id> callback_thread{};
   // Whoever is inside the state alone touches these two.
   bool held_by_script = false;     // the script's thread is inside its lent state, delivering in Listen
   bool parked_in_delivery = false;  // a Listen nested in that delivery has lent the state again

@@ -1,5 +1,7 @@
 #include "events/dispatch.h"
 
+#include <thread>
+
 #include "platform/lua_api.h"
 
 namespace vexlan {
@@ -41,20 +43,20 @@ inline void PlanCallbacks(const ClientEntry& entry, const ClientEvent& event, Ca
 
 // ---- Running callbacks --------------------------------------------------------------------------------
 
-// How deep each client's callbacks are nested on this thread: a Listen or a finaliser called from a
-// callback must know that it runs inside a delivery, whichever thread makes it.
-thread_local int t_callback_depth[kMaxClients] = {};
-
-// Counts a delivery into the client's state on this thread for as long as it lives.
+// Marks the calling thread as the one running the client's callbacks for as long as it lives, and gives
+// the mark back to the thread that ran them before (a Listen nested in a callback lends the state to a
+// notifier), so that a Listen or a finaliser called from a callback knows it runs inside a delivery.
 class InCallback {
  public:
-  explicit InCallback(const ClientEntry& entry) : depth_(t_callback_depth[entry.index]) { ++depth_; }
-  ~InCallback() { --depth_; }
+  explicit InCallback(ClientEntry& entry)
+      : entry_(entry), before_(entry.callback_thread.exchange(std::this_thread::get_id(), std::memory_order_relaxed)) {}
+  ~InCallback() { entry_.callback_thread.store(before_, std::memory_order_relaxed); }
   InCallback(const InCallback&) = delete;
   InCallback& operator=(const InCallback&) = delete;
 
  private:
-  int& depth_;
+  ClientEntry& entry_;
+  const std::thread::id before_;
 };
 
 // Makes the plan's calls, each in its own protected call, so that an error in one does not stop the next.
@@ -62,7 +64,7 @@ class InCallback {
 // nothing (registry reads, numbers, booleans). They go into room that Lua keeps for every C function
 // (LUA_MINSTACK slots): the client's thread is entered only while it is idle or parked in one, Listen
 // or the resume of the coroutine that called it, which have pushed nothing of their own there.
-void RunPlan(const ClientEntry& entry, const ClientEvent& event, const CallPlan& plan) {
+void RunPlan(ClientEntry& entry, const ClientEvent& event, const CallPlan& plan) {
   static_assert(1 + 4 <= LUA_MINSTACK, "the function and up to four arguments fit a C function's room");
   lua_State* state = entry.state.load(std::memory_order_acquire);  // fixed while the state is held
   const InCallback counted(entry);
@@ -284,7 +286,9 @@ int DeliverWaiting(ClientEntry& entry) {
   return DrainQueue(entry, Pending(entry));
 }
 
-bool InCallbackOf(const ClientEntry& entry) { return t_callback_depth[entry.index] > 0; }
+bool InCallbackOf(const ClientEntry& entry) {
+  return entry.callback_thread.load(std::memory_order_relaxed) == std::this_thread::get_id();
+}
 
 void ReturnFromListen(ClientEntry& entry) {
   if (!TakeLent(entry)) {
@@ -312,6 +316,7 @@ void OpenEntry(ClientEntry& entry, lua_State* state, const TagReferences& tags) 
     entry.dropped_events = 0;
     entry.held_by_script = false;
     entry.parked_in_delivery = false;
+    entry.callback_thread.store(std::thread::id(), std::memory_order_relaxed);
     entry.owner.store(kOwnedByScript, std::memory_order_seq_cst);
   }
   entry.state.store(state, std::memory_order_release);  // publishes all of the above
