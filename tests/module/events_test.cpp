@@ -261,6 +261,7 @@ TEST_P(NoScriptWaitsOnAnother, ListenReturnsWhileAnotherStatesCallbackRuns) {
   script_b.join();
 
   input.CloseWriteEnd();
+  sim::Flush();               // the simulator's thread has gone on to B once A's callback ended
   b->Run("vexlan.Listen()");  // an event B had not been given yet waited for it
   EXPECT_EQ(b->Number("seen"), GetParam() == WhatBWants::kNothing ? 0 : 1);
 }
