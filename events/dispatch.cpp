@@ -48,8 +48,11 @@ inline void PlanCallbacks(const ClientEntry& entry, const ClientEvent& event, Ca
 // notifier), so that a Listen or a finaliser called from a callback knows it runs inside a delivery.
 class InCallback {
  public:
+  // Only whoever is inside the state writes the mark: a load and a store, no read-modify-write.
   explicit InCallback(ClientEntry& entry)
-      : entry_(entry), before_(entry.callback_thread.exchange(std::this_thread::get_id(), std::memory_order_relaxed)) {}
+      : entry_(entry), before_(entry.callback_thread.load(std::memory_order_relaxed)) {
+    entry.callback_thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  }
   ~InCallback() { entry_.callback_thread.store(before_, std::memory_order_relaxed); }
   InCallback(const InCallback&) = delete;
   InCallback& operator=(const InCallback&) = delete;
