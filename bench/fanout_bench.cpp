@@ -7,6 +7,7 @@
 #include "bench/bench_support.h"
 #include "devices/device_manager.h"
 #include "events/dispatch.h"
+#include "module/lua_functions.h"
 #include "events/event_handlers.h"
 #include "module/client_registry.h"
 #include "simulator/sim_control.h"
@@ -32,13 +33,13 @@ class TenListeningClients {
       empty_.push_back(luaL_ref(state, LUA_REGISTRYINDEX));
       states_.push_back(state);
       // As while each script waits in Listen: the notifying thread may enter at once.
-      ParkForListen(*ClientTable::Instance().FindClient(state), state);
+      ParkForListen(*FindCallingClient(state));
     }
     slot_ = DeviceManager::Instance().table().PresentSlotOfHandle(sim::HandleOf(2)).slot;
   }
   ~TenListeningClients() {
     for (lua_State* state : states_) {
-      ReturnFromListen(*ClientTable::Instance().FindClient(state));
+      ReturnFromListen(*FindCallingClient(state));
       lua_close(state);
     }
   }

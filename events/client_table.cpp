@@ -11,10 +11,4 @@ ClientTable::ClientTable() {
   for (int i = 0; i < kMaxClients; ++i) entries_[i].index = i;
 }
 
-ClientEntry* ClientTable::FindClient(lua_State* state) {
-  for (ClientEntry& entry : entries_)
-    if (entry.state.load(std::memory_order_acquire) == state) return &entry;
-  return nullptr;
-}
-
 }  // namespace vexlan

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <thread>
 
 #include "devices/device_table.h"
 #include "devices/device_type.h"
@@ -53,7 +54,9 @@ struct TagReferences {
 
 struct ClientEntry {
   int index = 0;                           // position in the table: this entry's bit among the lent states
-  std::atomic<lua_State*> state{nullptr};  // null: the entry is free
+  // The Lua thread callbacks run on: made by the module when the state opened it and anchored there until
+  // the client closes, so that no script's coroutine, suspended or collected, is ever entered. Null: free.
+  std::atomic<lua_State*> state{nullptr};
   TagReferences tags;                      // set before `state` is published
   std::atomic<int32_t> device_change_reference{kNoReference};
   std::atomic<int32_t> slot_references[kMaxDevices][4];
@@ -63,7 +66,12 @@ struct ClientEntry {
   std::atomic<uint8_t> owner{kClosed};
   std::atomic<int> pending{0};  // events in the queue
   std::atomic<int> waiters{0};  // threads waiting for a notifier to give the state back
-  int draining = 0;             // queued events being delivered on the script's thread (only its owner touches it)
+  // The thread running the client's callbacks, innermost first; none while none runs. Written by whoever
+  // is inside the state, read by any thread to learn whether it is the one.
+  std::atomic<std::thread::id> callback_thread{};
+  // Whoever is inside the state alone touches these two.
+  bool held_by_script = false;     // the script's thread is inside its lent state, delivering in Listen
+  bool parked_in_delivery = false;  // a Listen nested in that delivery has lent the state again
   platform::FastMutex gate;
   platform::FastCondition state_given_back;
   int queue_head GUARDED_BY(gate) = 0;
@@ -81,9 +89,6 @@ class ClientTable {
   static ClientTable& Instance();
 
   ClientEntry& entry(int index) { return entries_[index]; }
-  // The first entry, in entry order, whose state is exactly `state` (a coroutine finds nothing). Reads
-  // without a lock.
-  ClientEntry* FindClient(lua_State* state);
 
  private:
   ClientTable();

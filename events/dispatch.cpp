@@ -1,5 +1,7 @@
 #include "events/dispatch.h"
 
+#include <thread>
+
 #include "platform/lua_api.h"
 
 namespace vexlan {
@@ -41,13 +43,34 @@ inline void PlanCallbacks(const ClientEntry& entry, const ClientEvent& event, Ca
 
 // ---- Running callbacks --------------------------------------------------------------------------------
 
+// Marks the calling thread as the one running the client's callbacks for as long as it lives, and gives
+// the mark back to the thread that ran them before (a Listen nested in a callback lends the state to a
+// notifier), so that a Listen or a finaliser called from a callback knows it runs inside a delivery.
+class InCallback {
+ public:
+  // Only whoever is inside the state writes the mark: a load and a store, no read-modify-write.
+  explicit InCallback(ClientEntry& entry)
+      : entry_(entry), before_(entry.callback_thread.load(std::memory_order_relaxed)) {
+    entry.callback_thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+  }
+  ~InCallback() { entry_.callback_thread.store(before_, std::memory_order_relaxed); }
+  InCallback(const InCallback&) = delete;
+  InCallback& operator=(const InCallback&) = delete;
+
+ private:
+  ClientEntry& entry_;
+  const std::thread::id before_;
+};
+
 // Makes the plan's calls, each in its own protected call, so that an error in one does not stop the next.
 // Only the calls allocate, and they are protected; the pushes before them allocate nothing and raise
 // nothing (registry reads, numbers, booleans). They go into room that Lua keeps for every C function
-// (LUA_MINSTACK slots): a state is entered only while it is parked in one, Listen or the resume of the
-// coroutine that called it, which have pushed nothing of their own there.
-void RunPlan(lua_State* state, const ClientEntry& entry, const ClientEvent& event, const CallPlan& plan) {
+// (LUA_MINSTACK slots): the client's thread is entered only while it is idle or parked in one, Listen
+// or the resume of the coroutine that called it, which have pushed nothing of their own there.
+void RunPlan(ClientEntry& entry, const ClientEvent& event, const CallPlan& plan) {
   static_assert(1 + 4 <= LUA_MINSTACK, "the function and up to four arguments fit a C function's room");
+  lua_State* state = entry.state.load(std::memory_order_acquire);  // fixed while the state is held
+  const InCallback counted(entry);
   const int32_t tag = entry.tags.of[TagIndex(event.tag)];
   for (int k = 0; k < plan.count; ++k) {
     lua_rawgeti(state, LUA_REGISTRYINDEX, plan.calls[k].reference);
@@ -116,8 +139,7 @@ int Pending(const ClientEntry& entry) { return entry.pending.load(std::memory_or
 
 // Delivers, in order, at most `limit` queued events: those that waited when the caller looked. Events
 // queued meanwhile (a callback may cause them) are left for later, so that a drain always ends.
-int DrainQueue(ClientEntry& entry, lua_State* state, int limit) {
-  ++entry.draining;
+int DrainQueue(ClientEntry& entry, int limit) {
   int delivered = 0;
   for (; delivered < limit; ++delivered) {
     ClientEvent event;
@@ -127,9 +149,8 @@ int DrainQueue(ClientEntry& entry, lua_State* state, int limit) {
     }
     CallPlan plan;
     PlanCallbacks(entry, event, &plan);  // the references as they are now
-    RunPlan(state, entry, event, plan);
+    RunPlan(entry, event, plan);
   }
-  --entry.draining;
   return delivered;
 }
 
@@ -172,14 +193,23 @@ class NotifierHold {
   ClientEntry* held_ = nullptr;
 };
 
-// Events that another notifier queued while a state was held wait for the next event, unless whoever
-// lends the state delivers them: done here, with nothing else held, unless the script wants its state.
-void DeliverLeftovers(ClientEntry& entry) {
-  while (Pending(entry) != 0 && entry.waiters.load(std::memory_order_seq_cst) == 0 && TakeLent(entry)) {
-    DrainQueue(entry, entry.state.load(std::memory_order_acquire), Pending(entry));
+// Events that a notifier queued while the state was held by another thread wait for the next event,
+// unless whoever gives the state back delivers them: done here, in rounds of what waits, with nothing else
+// held, unless the script wants its state back or `go_on` says to stop. The script's own thread marks
+// itself inside, so that a Listen nested in these callbacks can lend the state again.
+template <typename GoOn>
+void DeliverLeftovers(ClientEntry& entry, bool by_script, GoOn go_on) {
+  while (Pending(entry) != 0 && entry.waiters.load(std::memory_order_seq_cst) == 0 && go_on() && TakeLent(entry)) {
+    entry.held_by_script = by_script;
+    DrainQueue(entry, Pending(entry));
+    entry.held_by_script = false;
     g_lent_states.fetch_or(BitOf(entry), std::memory_order_seq_cst);
-    WakeWaiter(entry);
+    WakeWaiter(entry);  // a close on another thread may be waiting for the state
   }
+}
+
+void DeliverLeftovers(ClientEntry& entry) {
+  DeliverLeftovers(entry, false, [] { return true; });
 }
 
 // Takes the entry's lent state back, waiting while a notifier is inside it.
@@ -212,12 +242,11 @@ void DeliverToClients(const ClientEvent& event) {
     if (plan.count == 0) continue;
     // Lent: the script waits in Listen, and its state is ours for this client's calls alone.
     if (hold.MoveTo(entry)) {
-      lua_State* state = entry.state.load(std::memory_order_acquire);  // fixed while the state is held
       if (Pending(entry) != 0) {
-        DrainQueue(entry, state, Pending(entry));  // anything older first
+        DrainQueue(entry, Pending(entry));  // anything older first
         PlanCallbacks(entry, event, &plan);
       }
-      RunPlan(state, entry, event, plan);
+      RunPlan(entry, event, plan);
       visited |= BitOf(entry);
       continue;
     }
@@ -232,35 +261,47 @@ void DeliverToClients(const ClientEvent& event) {
   for (uint32_t rest = visited; rest != 0; rest &= rest - 1) DeliverLeftovers(table.entry(__builtin_ctz(rest)));
 }
 
-bool ParkForListen(ClientEntry& entry, lua_State* state) {
+bool ParkForListen(ClientEntry& entry, const StillWaiting& still_waiting) {
+  // Called from a callback that Listen delivers on the script's thread: lend the state again, at once.
+  if (entry.owner.load(std::memory_order_seq_cst) == kLent && entry.held_by_script) {
+    entry.held_by_script = false;
+    entry.parked_in_delivery = true;
+    g_lent_states.fetch_or(BitOf(entry), std::memory_order_seq_cst);
+    return true;
+  }
   // Owned by anybody but the script (a callback calling Listen on a notifier's thread, or a closing
   // state): there is nothing to lend.
   if (entry.owner.load(std::memory_order_seq_cst) != kOwnedByScript) return false;
   // A Listen inside a callback of a drain leaves the rest of the queue to that drain (or to a notifier,
   // which delivers the queue first), so that nesting never deepens per event.
-  const bool nested = entry.draining > 0;
-  if (!nested) DrainQueue(entry, state, Pending(entry));
+  const bool nested = InCallbackOf(entry);
+  if (!nested) DrainQueue(entry, Pending(entry));
   entry.owner.store(kLent, std::memory_order_seq_cst);
   g_lent_states.fetch_or(BitOf(entry), std::memory_order_seq_cst);
-  // A notifier that found the state held while the queue was delivered has left its event queued: one
-  // more look delivers those. What their callbacks cause waits for a notifier or the next Listen.
-  if (!nested && Pending(entry) != 0 && TakeLent(entry)) {
-    DrainQueue(entry, state, Pending(entry));
-    g_lent_states.fetch_or(BitOf(entry), std::memory_order_seq_cst);
-    WakeWaiter(entry);  // a close on another thread may be waiting for the state
-  }
+  // A notifier that found the state held meanwhile has left its event queued, and so may one that finds
+  // it held by the rounds below: while the script waits, they are delivered here.
+  if (!nested && still_waiting) DeliverLeftovers(entry, true, [&] { return still_waiting(); });
   return true;
 }
 
-int DeliverWaiting(ClientEntry& entry, lua_State* state) {
-  if (entry.owner.load(std::memory_order_seq_cst) != kOwnedByScript || entry.draining > 0) return 0;
-  return DrainQueue(entry, state, Pending(entry));
+int DeliverWaiting(ClientEntry& entry) {
+  if (entry.owner.load(std::memory_order_seq_cst) != kOwnedByScript || InCallbackOf(entry)) return 0;
+  return DrainQueue(entry, Pending(entry));
+}
+
+bool InCallbackOf(const ClientEntry& entry) {
+  return entry.callback_thread.load(std::memory_order_relaxed) == std::this_thread::get_id();
 }
 
 void ReturnFromListen(ClientEntry& entry) {
   if (!TakeLent(entry)) {
     platform::FastMutexLock gate(entry.gate);
     TakeBackWaiting(entry);
+  }
+  if (entry.parked_in_delivery) {  // back inside the delivery that called this Listen: still lent
+    entry.parked_in_delivery = false;
+    entry.held_by_script = true;
+    return;
   }
   entry.owner.store(kOwnedByScript, std::memory_order_seq_cst);
 }
@@ -276,7 +317,9 @@ void OpenEntry(ClientEntry& entry, lua_State* state, const TagReferences& tags) 
     entry.queue_size = 0;
     entry.pending.store(0);
     entry.dropped_events = 0;
-    entry.draining = 0;
+    entry.held_by_script = false;
+    entry.parked_in_delivery = false;
+    entry.callback_thread.store(std::thread::id(), std::memory_order_relaxed);
     entry.owner.store(kOwnedByScript, std::memory_order_seq_cst);
   }
   entry.state.store(state, std::memory_order_release);  // publishes all of the above

@@ -1,6 +1,7 @@
 // Delivering events into client states without ever running one state on two threads.
 //
-// A state belongs to its script's thread except while the script waits in Listen: then it is lent,
+// Callbacks run on a Lua thread of the client's own (ClientEntry::state), never on a script's coroutine.
+// The state belongs to its script's thread except while the script waits in Listen: then it is lent,
 // and a notifying thread may enter it. A notifier takes only the states that want the event, one at a
 // time, and gives each back as soon as its callbacks have run, so that no script waits on another
 // script's callback. An event for a state that is not lent waits, in order, in the client's bounded
@@ -9,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "events/client_table.h"
 
@@ -22,19 +24,27 @@ TagReferences MakeTagReferences(lua_State* state);
 // lent state, queued for any other.
 void DeliverToClients(const ClientEvent& event);
 
+// Whether the script still waits in Listen (its character has not arrived, its time is not up): asked
+// before each round of deliveries Listen makes itself.
+using StillWaiting = std::function<bool()>;
+
 // Listen's two halves, on the script's thread. First: deliver the events that waited when Listen was
-// entered, then lend the state (false, doing nothing, when the state is not the script's to lend). A
-// Listen called from a callback that is delivering queued events lends at once and delivers nothing
-// itself, so nesting never deepens per event. Second, after the read: wait while a callback of this
-// state's own runs, and take the state back.
-bool ParkForListen(ClientEntry& entry, lua_State* state);
+// entered, lend the state, and then, for as long as `still_waiting` says so, deliver in rounds what
+// notifiers queued while this thread held the state (an empty `still_waiting` makes no rounds); false,
+// doing nothing, when the state is not the script's to lend. A Listen called from a callback that this
+// thread delivers lends at once and delivers nothing itself, so nesting never deepens per event. Second,
+// after the wait: wait while a notifier is inside the state, and take it back.
+bool ParkForListen(ClientEntry& entry, const StillWaiting& still_waiting = {});
 void ReturnFromListen(ClientEntry& entry);
 
 // Delivering without waiting, on the script's thread: the events that waited when called, in order;
 // gives how many. Gives 0, delivering nothing, when the state is not the script's to enter (a callback
-// on a notifier's thread) or when a delivery of the queue is already under way in it (a callback of a
-// drain), so that nesting never deepens per event.
-int DeliverWaiting(ClientEntry& entry, lua_State* state);
+// on a notifier's thread) or when a callback of this state runs on this thread (a callback of a
+// delivery), so that nesting never deepens per event.
+int DeliverWaiting(ClientEntry& entry);
+
+// True while one of the client's callbacks runs on the calling thread.
+bool InCallbackOf(const ClientEntry& entry);
 
 // Entry lifecycle. OpenEntry hands a free entry to `state` with every callback reference reset, its gate
 // open, and the state published last. CloseGate shuts the gate, after any callback running in the state,

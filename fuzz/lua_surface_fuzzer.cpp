@@ -20,6 +20,7 @@
 #include "devices/device_manager.h"
 #include "events/client_table.h"
 #include "events/dispatch.h"
+#include "module/lua_functions.h"
 #include "module/client_registry.h"
 #include "simulator/sim_control.h"
 #include "tests/support/directoutput_config.h"
@@ -278,10 +279,10 @@ class Session {
   void DeliverWhileParked() {
     lua_State* state = PickState();
     if (state == nullptr) return;
-    ClientEntry* client = ClientTable::Instance().FindClient(state);
+    ClientEntry* client = FindCallingClient(state);
     if (client == nullptr) return;
     const int top = lua_gettop(state);
-    const bool parked = ParkForListen(*client, state);
+    const bool parked = ParkForListen(*client);
     sim::Buttons(DeviceId(), data_.ConsumeIntegral<uint32_t>());
     sim::PageChange(DeviceId(), 1, data_.ConsumeBool());
     sim::Flush();

@@ -3,7 +3,6 @@
 // module's functions, these raise a Lua error for arguments of the wrong kind: they are meant for the
 // companion layer and for scripts that build their own loop.
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <thread>
 
@@ -18,10 +17,15 @@ namespace {
 
 constexpr double kLongestWait = 86400.0;
 
+int MillisecondsUntil(std::chrono::steady_clock::time_point until) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
 // poll(): delivers what waits for the calling state, in order, without waiting; gives how many events.
 int Poll(lua_State* state) {
   ClientEntry* client = FindCallingClient(state);
-  lua_pushnumber(state, client == nullptr ? 0 : DeliverWaiting(*client, client->state.load(std::memory_order_acquire)));
+  lua_pushnumber(state, client == nullptr ? 0 : DeliverWaiting(*client));
   return 1;
 }
 
@@ -43,13 +47,18 @@ int Wait(lua_State* state) {
   luaL_argcheck(state, seconds >= 0 && seconds <= kLongestWait, 1, "seconds from 0 to 86400 expected");
   const bool for_input = lua_toboolean(state, 2) != 0;
   ClientEntry* client = FindCallingClient(state);
-  const bool parked = client != nullptr && ParkForListen(*client, client->state.load(std::memory_order_acquire));
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point until =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  const bool parked = client != nullptr && ParkForListen(*client, [&] {
+    return Clock::now() < until && !(for_input && platform::WaitForInput(0));
+  });
   if (client != nullptr && !parked) return 0;
   bool input_ready = false;
   if (for_input)
-    input_ready = platform::WaitForInput(static_cast<int>(std::ceil(seconds * 1000)));
+    input_ready = platform::WaitForInput(MillisecondsUntil(until));
   else
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    std::this_thread::sleep_until(until);
   if (parked) ReturnFromListen(*client);
   lua_pushstring(state, input_ready ? "input" : "time");
   return 1;

@@ -30,9 +30,9 @@ int RegisterSoftButtonCallback(lua_State* state);
 int RegisterSoftButtonUpCallback(lua_State* state);
 int RegisterSoftButtonDownCallback(lua_State* state);
 
-// Shared with the submodules (vexlan.cpp). The state that opened the module in `state`'s Lua universe,
-// and its client entry, or null when the module was not opened there or has no entry for it.
-lua_State* OpeningState(lua_State* state);
+// Shared with the submodules (vexlan.cpp). The client entry of `state`'s Lua universe, found from any of
+// its threads (the main one, a coroutine, the client's own in a callback); null when the module was not
+// opened there, has no entry for it, or its client was closed.
 ClientEntry* FindCallingClient(lua_State* state);
 // Listen's work: callbacks run while it waits for one character of standard input, which it gives
 // (EOF at the end of input).

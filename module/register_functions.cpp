@@ -47,7 +47,7 @@ void Replace(lua_State* state, std::atomic<int32_t>& stored, int32_t reference) 
 int RegisterTrioMember(lua_State* state, SlotCallback own) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, {ArgKind::kString, ArgKind::kNumber, ArgKind::kCallback}, &device)) return 0;
-  ClientEntry* client = ClientTable::Instance().FindClient(state);
+  ClientEntry* client = FindCallingClient(state);
   if (client == nullptr) return 0;
   auto& references = client->slot_references[device.slot];
   const bool old_set = references[own].load(std::memory_order_relaxed) != kNoReference;
@@ -76,7 +76,7 @@ int RegisterTrioMember(lua_State* state, SlotCallback own) {
 int RegisterDeviceChangeCallback(lua_State* state) {
   if (!DeviceManager::Instance().is_open()) return 0;
   if (!HasArguments(state, {ArgKind::kCallback})) return 0;
-  ClientEntry* client = ClientTable::Instance().FindClient(state);
+  ClientEntry* client = FindCallingClient(state);
   if (client == nullptr) return 0;
   int32_t reference;
   if (!MakeReference(state, 1, &reference)) return 0;
@@ -87,7 +87,7 @@ int RegisterDeviceChangeCallback(lua_State* state) {
 int RegisterPageCallback(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, {ArgKind::kString, ArgKind::kNumber, ArgKind::kCallback}, &device)) return 0;
-  ClientEntry* client = ClientTable::Instance().FindClient(state);
+  ClientEntry* client = FindCallingClient(state);
   if (client == nullptr) return 0;
   int32_t reference;
   if (!MakeReference(state, 3, &reference)) return 0;

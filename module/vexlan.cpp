@@ -10,15 +10,16 @@
 #include "module/device_call.h"
 #include "module/lua_functions.h"
 #include "output/image_file.h"
+#include "platform/input_wait.h"
 #include "platform/module_pin.h"
 
 namespace vexlan {
 namespace {
 
 constexpr char kClientMetatable[] = "LuaVexlanLibData";
-// Registry key (its address) under which a state records itself as the one that opened the module, so
-// that Listen called from a coroutine still parks the right client.
-const char kOpeningStateKey = 0;
+// Registry key (its address) of the client userdata that calls from any of the state's threads find,
+// so that a coroutine, or the client's own thread in a callback, reaches the same client.
+const char kCallingClientKey = 0;
 
 const luaL_Reg kFunctions[] = {
     {"GetVersion", GetVersion},
@@ -41,20 +42,31 @@ const luaL_Reg kFunctions[] = {
     {nullptr, nullptr},
 };
 
-void RecordOpeningState(lua_State* state) {
-  if (OpeningState(state) != state) return;  // the first opener of this state keeps the key
-  lua_pushlightuserdata(state, const_cast<char*>(&kOpeningStateKey));
-  lua_pushlightuserdata(state, state);
-  lua_rawset(state, LUA_REGISTRYINDEX);
-}
-
-// The client userdata: the state's entry, and whether its open of the device manager counted, so that
-// its close balances exactly that open and no other.
+// The client userdata: the state's entry, the registry reference that keeps the client's Lua thread
+// alive, and whether its open of the device manager counted, so that its close balances exactly that
+// open and no other.
 struct ClientHandle {
   ClientEntry* entry;
+  int32_t thread_reference;
   bool counted_open;
   bool closed;
 };
+
+ClientHandle* CallingHandle(lua_State* state) {
+  lua_pushlightuserdata(state, const_cast<char*>(&kCallingClientKey));
+  lua_rawget(state, LUA_REGISTRYINDEX);
+  auto* handle = static_cast<ClientHandle*>(lua_touserdata(state, -1));
+  lua_pop(state, 1);
+  return handle;
+}
+
+// Makes the client anchored at `anchor` the one calls find, unless one opened before is still in use.
+void RecordCallingClient(lua_State* state, int32_t anchor) {
+  if (FindCallingClient(state) != nullptr) return;
+  lua_pushlightuserdata(state, const_cast<char*>(&kCallingClientKey));
+  lua_rawgeti(state, LUA_REGISTRYINDEX, anchor);
+  lua_rawset(state, LUA_REGISTRYINDEX);
+}
 
 // The argument of CloseClient when it is this module's client userdata; null for anything else (the
 // finaliser is reachable from scripts through the debug library).
@@ -90,19 +102,14 @@ int GetVersion(lua_State* state) {
   return 5;
 }
 
-lua_State* OpeningState(lua_State* state) {
-  lua_pushlightuserdata(state, const_cast<char*>(&kOpeningStateKey));
-  lua_rawget(state, LUA_REGISTRYINDEX);
-  auto* opener = static_cast<lua_State*>(lua_touserdata(state, -1));
-  lua_pop(state, 1);
-  return opener != nullptr ? opener : state;
+ClientEntry* FindCallingClient(lua_State* state) {
+  ClientHandle* handle = CallingHandle(state);
+  return handle != nullptr ? handle->entry : nullptr;
 }
-
-ClientEntry* FindCallingClient(lua_State* state) { return ClientTable::Instance().FindClient(OpeningState(state)); }
 
 int ListenForCharacter(lua_State* state) {
   ClientEntry* client = FindCallingClient(state);
-  const bool parked = client != nullptr && ParkForListen(*client, client->state.load(std::memory_order_acquire));
+  const bool parked = client != nullptr && ParkForListen(*client, [] { return !platform::WaitForInput(0); });
   const int character = std::fgetc(stdin);
   if (parked) ReturnFromListen(*client);
   return character;
@@ -136,11 +143,16 @@ int Release(lua_State*) { return 0; }
 int CloseClient(lua_State* state) {
   ClientHandle* client = ToClientHandle(state);
   if (client == nullptr || client->closed) return 0;
+  // Called from one of the state's own callbacks (a script can reach the finaliser): the delivery that
+  // runs it is inside the state, so the client cannot be closed under it. It closes with the state.
+  if (client->entry != nullptr && InCallbackOf(*client->entry)) return 0;
   client->closed = true;
   // A state that opened the module beyond the tenth client has no entry: nothing to give back, but its
   // open is still balanced.
   if (client->entry != nullptr) ClientRegistry::Instance().UnregisterClient(state, client->entry);
   client->entry = nullptr;
+  luaL_unref(state, LUA_REGISTRYINDEX, client->thread_reference);  // no callback runs on it any more
+  client->thread_reference = LUA_NOREF;
   if (client->counted_open) DeviceManager::Instance().Close();
   return 0;
 }
@@ -159,14 +171,19 @@ extern "C" VEXLAN_EXPORT int luaopen_vexlan(lua_State* state) {
   lua_pushcclosure(state, CloseClient, 0);
   lua_settable(state, -3);
   auto* client = static_cast<ClientHandle*>(lua_newuserdata(state, sizeof(ClientHandle)));
-  *client = ClientHandle{nullptr, false, false};
+  *client = ClientHandle{nullptr, LUA_NOREF, false, false};
   lua_pushvalue(state, -2);
   lua_setmetatable(state, -2);
   client->counted_open = DeviceManager::Instance().Open(DeviceHandlers{&EnumerationHandler, &DeviceChangeHandler});
   const int32_t anchor = luaL_ref(state, LUA_REGISTRYINDEX);
   luaL_register(state, "vexlan", kFunctions);
-  RecordOpeningState(state);
+  lua_pop(state, 1);
+  // Callbacks run on a thread of the client's own: `state` may be a coroutine, which the collector
+  // frees once it ends, and which may be suspended with its stack in use when an event arrives.
+  lua_State* thread = lua_newthread(state);
+  client->thread_reference = luaL_ref(state, LUA_REGISTRYINDEX);
+  RecordCallingClient(state, anchor);
   const TagReferences tags = MakeTagReferences(state);
-  client->entry = ClientRegistry::Instance().RegisterClient(state, anchor, tags);
+  client->entry = ClientRegistry::Instance().RegisterClient(thread, anchor, tags);
   return 0;
 }

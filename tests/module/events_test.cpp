@@ -60,12 +60,12 @@ TEST_F(Events, WhileListeningCallbacksRunOnTheNotifyingThreadAndListenWaitsForTh
   AddHold(state);
   ASSERT_EQ(state.Run("done = false; vexlan.RegisterSoftButtonCallback('SFIP', 1, function() hold(); done = true end)"),
             "");
+  ClientEntry& client = *FindCallingClient(state.get());
   std::atomic<bool> listen_returned{false};
   std::thread script([&] {
     state.Run("vexlan.Listen()");
     listen_returned = true;
   });
-  ClientEntry& client = *ClientTable::Instance().FindClient(state.get());
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (!IsParked(client) && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   ASSERT_TRUE(IsParked(client));
@@ -88,8 +88,8 @@ TEST_F(Events, ACallbackMayCallListen) {
   ASSERT_EQ(state.Run("inner = false; vexlan.RegisterSoftButtonCallback('SFIP', 1, function() "
                       "vexlan.Listen(); inner = true end)"),
             "");
+  ClientEntry& client = *FindCallingClient(state.get());
   std::thread script([&] { state.Run("vexlan.Listen()"); });
-  ClientEntry& client = *ClientTable::Instance().FindClient(state.get());
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   while (!IsParked(client) && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   sim::Buttons(kFip, 1);  // the callback's Listen waits on the notifying thread
@@ -113,7 +113,7 @@ TEST_F(Events, WhileBusyEventsWaitInOrderAndTheOldestGoOnOverflow) {
   EXPECT_EQ(state.Number("seen[1]"), 1100 - kEventQueueCapacity);
   EXPECT_EQ(state.Number("seen[#seen]"), 1099);
   EXPECT_EQ(state.Count("(function() for i = 2, #seen do assert(seen[i] == seen[i-1] + 1) end end)()"), 0);
-  EXPECT_EQ(DroppedEvents(*ClientTable::Instance().FindClient(state.get())), 1100u - kEventQueueCapacity);
+  EXPECT_EQ(DroppedEvents(*FindCallingClient(state.get())), 1100u - kEventQueueCapacity);
 }
 
 TEST_F(Events, ManyFailingCallbacksLeaveTheStackWhereItWas) {
@@ -122,9 +122,9 @@ TEST_F(Events, ManyFailingCallbacksLeaveTheStackWhereItWas) {
   lua_State* L = state.get();
   lua_pushinteger(L, 7);  // something of the script's own on the stack
   const int depth = lua_gettop(L);
-  ClientEntry& client = *ClientTable::Instance().FindClient(L);
+  ClientEntry& client = *FindCallingClient(L);
   // This thread plays the notifying thread while the state is parked, as in Listen.
-  ParkForListen(client, L);
+  ParkForListen(client);
   const int32_t slot = DeviceManager::Instance().table().PresentSlotOfHandle(sim::HandleOf(kFip)).slot;
   for (int i = 0; i < VEXLAN_FAILING_CALLBACKS; ++i) FanOutSoftButtonEvent(slot, static_cast<uint32_t>(i));
   ReturnFromListen(client);
@@ -234,15 +234,16 @@ TEST_P(NoScriptWaitsOnAnother, ListenReturnsWhileAnotherStatesCallbackRuns) {
     ASSERT_EQ(b->Run("vexlan.RegisterSoftButtonCallback('SFIP', 1, function() seen = seen + 1 end)"), "");
   }
 
+  ClientEntry& client_a = *FindCallingClient(a->get());
+  ClientEntry& client_b = *FindCallingClient(b->get());
   std::thread script_a([&] { a->Run("vexlan.Listen()"); });
   std::atomic<bool> b_returned{false};
   std::thread script_b([&] {
     b->Run("vexlan.Listen()");
     b_returned = true;
   });
-  ClientTable& clients = ClientTable::Instance();
   auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!(IsParked(*clients.FindClient(a->get())) && IsParked(*clients.FindClient(b->get()))) &&
+  while (!(IsParked(client_a) && IsParked(client_b)) &&
          std::chrono::steady_clock::now() < deadline)
     std::this_thread::yield();
   sim::Buttons(kFip, 1);
@@ -260,6 +261,7 @@ TEST_P(NoScriptWaitsOnAnother, ListenReturnsWhileAnotherStatesCallbackRuns) {
   script_b.join();
 
   input.CloseWriteEnd();
+  sim::Flush();               // the simulator's thread has gone on to B once A's callback ended
   b->Run("vexlan.Listen()");  // an event B had not been given yet waited for it
   EXPECT_EQ(b->Number("seen"), GetParam() == WhatBWants::kNothing ? 0 : 1);
 }

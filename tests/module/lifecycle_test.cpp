@@ -123,8 +123,8 @@ long RunClientLife(long fail_at) {
   sim::Buttons(2, 2);
   sim::Flush();
   run("vexlan.Listen()");  // delivers what waited, on this thread
-  if (ClientEntry* client = ClientTable::Instance().FindClient(state)) {
-    ParkForListen(*client, state);  // as in Listen: the simulator's thread delivers
+  if (ClientEntry* client = FindCallingClient(state)) {
+    ParkForListen(*client);  // as in Listen: the simulator's thread delivers
     sim::Buttons(2, 3);
     sim::Unplug(1);
     sim::Replug(1, false);

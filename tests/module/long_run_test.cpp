@@ -134,7 +134,7 @@ TEST_F(LongRun, AStateThatNeverListensHoldsOnlyItsQueue) {
   ASSERT_EQ(state.Run("masks = {}; vexlan.RegisterSoftButtonCallback('SFIP', 1, function(_, _, mask) "
                       "masks[#masks + 1] = mask end)"),
             "");
-  ClientEntry& client = *ClientTable::Instance().FindClient(state.get());
+  ClientEntry& client = *FindCallingClient(state.get());
   constexpr uint32_t kEvents = VEXLAN_LONG_RUN_EVENTS;
   constexpr uint32_t kBatch = 1000;  // the simulator's own queue stays short
   const auto start = std::chrono::steady_clock::now();
@@ -187,7 +187,7 @@ TEST_F(LongRun, UnitsUnpluggedAndPluggedBackAgainAndAgainStayAddressable) {
   Deliver(state);
   std::printf("%d unplug and replug cycles in %.2f s\n", kCycles, Seconds(start));
 
-  EXPECT_EQ(DroppedEvents(*ClientTable::Instance().FindClient(state.get())), 0u);
+  EXPECT_EQ(DroppedEvents(*FindCallingClient(state.get())), 0u);
   for (const char* unit : {"X52P1", "SFIP1"}) {
     EXPECT_EQ(state.Number(std::string("arrived.") + unit), kCycles) << unit;
     EXPECT_EQ(state.Number(std::string("removed.") + unit), kCycles) << unit;

@@ -53,13 +53,13 @@ TEST_F(Opening, AnEleventhStateLoadsButGetsNoClientEntry) {
 TEST_F(Opening, OpeningTwiceInOneStateTakesTwoEntriesAndClosingBalancesBoth) {
   {
     LuaState state;
-    ClientEntry* first = ClientTable::Instance().FindClient(state.get());
+    ClientEntry* first = FindCallingClient(state.get());
     ASSERT_NE(first, nullptr);
     lua_pushcfunction(state.get(), luaopen_vexlan);
     lua_call(state.get(), 0, 0);
     EXPECT_EQ(DeviceManager::Instance().open_count(), 2);
     EXPECT_EQ(ClientRegistry::Instance().client_count(), 2);
-    EXPECT_EQ(ClientTable::Instance().FindClient(state.get()), first);
+    EXPECT_EQ(FindCallingClient(state.get()), first);
   }
   EXPECT_EQ(DeviceManager::Instance().open_count(), 0);
   EXPECT_EQ(ClientRegistry::Instance().client_count(), 0);

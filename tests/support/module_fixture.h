@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "devices/device_manager.h"
+#include "module/lua_functions.h"
 #include "simulator/sim_control.h"
 #include "tests/support/lua_state.h"
 #include "tests/support/stdin_pipe.h"
