@@ -231,7 +231,7 @@ local function manage(name, device)
   if device.managed then return device end
   if not register(device, false) then
     fail(name, "the module took no callback for " .. device.tag .. " " .. device.ordinal ..
-      " from this Lua thread (a coroutine?): use the device first outside coroutines")
+      " in this Lua state")
   end
   device.managed = true
   return device
