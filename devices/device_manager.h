@@ -40,9 +40,9 @@ class DeviceManager {
   const DirectOutputBinding& binding() const { return *binding_.load(std::memory_order_acquire); }
   DeviceTable& table() { return table_; }
 
-  // Arrival and removal bookkeeping; returns the slot, or -1 (table full, an unknown handle on removal,
-  // or an arrival whose device cannot be read).
-  int32_t UpdateDeviceTable(void* handle, bool added);
+  // Arrival and removal bookkeeping; names the slot, or gives slot -1 (table full, an unknown handle on
+  // removal, or an arrival whose device cannot be read).
+  SlotName UpdateDeviceTable(void* handle, bool added);
   void LookUpHardwareIdentity(const Guid& instance, HardwareIdentity* identity);
 
   // Replaces the operating system's identity source (tests). Only while the manager is not open.

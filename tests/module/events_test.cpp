@@ -125,8 +125,7 @@ TEST_F(Events, ManyFailingCallbacksLeaveTheStackWhereItWas) {
   ClientEntry& client = *ClientTable::Instance().FindClient(L);
   // This thread plays the notifying thread while the state is parked, as in Listen.
   ParkForListen(client, L);
-  const int32_t slot = DeviceManager::Instance().table().PresentSlotOfHandle(sim::HandleOf(kFip)).slot;
-  for (int i = 0; i < VEXLAN_FAILING_CALLBACKS; ++i) FanOutSoftButtonEvent(slot, static_cast<uint32_t>(i));
+  for (int i = 0; i < VEXLAN_FAILING_CALLBACKS; ++i) SoftButtonHandler(sim::HandleOf(kFip), static_cast<uint32_t>(i), nullptr);
   ReturnFromListen(client);
   EXPECT_EQ(lua_gettop(L), depth);
   EXPECT_EQ(lua_tointeger(L, -1), 7);

@@ -21,8 +21,10 @@ class DeviceTableTest : public testing::Test {
  protected:
   // An arrival as the device manager commits it: by handle, else by identity, else a new slot.
   int32_t Arrive(uintptr_t handle, const Guid& type, const HardwareIdentity& identity) {
-    return table_.CommitArrival(Handle(handle), table_.FindSlotByHandle(Handle(handle)) < 0, type, identity, type,
-                                Guid{static_cast<uint32_t>(handle), 0, 0, {}}, identity);
+    return table_
+        .CommitArrival(Handle(handle), table_.FindSlotByHandle(Handle(handle)) < 0, type, identity, type,
+                       Guid{static_cast<uint32_t>(handle), 0, 0, {}}, identity)
+        .slot;
   }
   int32_t Find(const char* tag, int32_t ordinal) { return table_.FindSlot(tag, ordinal); }
   int32_t Ordinal(int32_t slot) { return table_.OrdinalOfSlot(slot); }
@@ -57,9 +59,10 @@ TEST_F(DeviceTableTest, AddressesCountAbsentSlotsAndFindSlotInvertsOrdinalOfSlot
 
 TEST_F(DeviceTableTest, SameHandleGetsItsSlotBackRefilledWithButtonStateKept) {
   Arrive(10, kDeviceTypeFip, Identity("id", "s"));
-  table_.ExchangeButtonState(0, 5);
+  uint32_t previous = 0;
+  table_.ExchangeButtonState(Handle(10), 5, &previous);
   table_.MarkAbsent(Handle(10));
-  EXPECT_EQ(table_.MarkAbsent(Handle(10)), 0) << "a second removal answers the slot again";
+  EXPECT_EQ(table_.MarkAbsent(Handle(10)).slot, 0) << "a second removal answers the slot again";
   EXPECT_EQ(Arrive(10, kDeviceTypeX52Pro, Identity("other", "t")), 0);
   const DeviceSlot slot = table_.Snapshot(0);
   EXPECT_EQ(slot.present, 1);
@@ -111,11 +114,11 @@ TEST_F(DeviceTableTest, AFullTableRecordsNothingMore) {
   EXPECT_EQ(Arrive(11, kDeviceTypeFip, Identity("id", "new")), -1);
   EXPECT_EQ(table_.count(), 10);
   EXPECT_EQ(table_.Snapshot(3).present, 0) << "unchanged";
-  EXPECT_EQ(table_.MarkAbsent(Handle(99)), -1);
+  EXPECT_EQ(table_.MarkAbsent(Handle(99)).slot, -1);
   EXPECT_EQ(Arrive(12, kDeviceTypeFip, Identity("id", "4")), 3) << "an absent slot is still found by identity";
 }
 
-TEST_F(DeviceTableTest, PresentSlotOfHandleNamesTheSlotOnlyWhilePresent) {
+TEST_F(DeviceTableTest, PresentSlotOfHandleAndExchangeButtonStateNameTheSlotOnlyWhilePresent) {
   Arrive(1, kDeviceTypeX52Pro, Identity("a", "1"));
   Arrive(2, kDeviceTypeFip, Identity("b", "2"));
   Arrive(3, kDeviceTypeFip, Identity("c", "3"));
@@ -123,9 +126,16 @@ TEST_F(DeviceTableTest, PresentSlotOfHandleNamesTheSlotOnlyWhilePresent) {
   EXPECT_EQ(name.slot, 2);
   EXPECT_STREQ(TagString(name.tag), "SFIP");
   EXPECT_EQ(name.ordinal, 2);
+  uint32_t previous = 7;
+  name = table_.ExchangeButtonState(Handle(3), 5, &previous);
+  EXPECT_EQ(name.slot, 2);
+  EXPECT_EQ(name.ordinal, 2);
+  EXPECT_EQ(previous, 0u);
   table_.MarkAbsent(Handle(3));
   EXPECT_EQ(table_.PresentSlotOfHandle(Handle(3)).slot, -1);
   EXPECT_EQ(table_.PresentSlotOfHandle(Handle(42)).slot, -1);
+  EXPECT_EQ(table_.ExchangeButtonState(Handle(3), 1, &previous).slot, -1) << "an absent slot keeps its mask";
+  EXPECT_EQ(table_.Snapshot(2).last_buttons, 5u);
 }
 
 }  // namespace
