@@ -43,34 +43,25 @@ inline void PlanCallbacks(const ClientEntry& entry, const ClientEvent& event, Ca
 
 // Makes the plan's calls, each in its own protected call, so that an error in one does not stop the next.
 // Only the calls allocate, and they are protected; the pushes before them allocate nothing and raise
-// nothing (registry reads, copies, numbers, booleans). They go into room that Lua keeps for every C
+// nothing (registry reads, numbers, booleans). They go into room that Lua keeps for every C
 // function (LUA_MINSTACK slots): a state is entered only while it is parked in one, Listen or the resume
-// of the coroutine that called it, which have pushed nothing of their own there. The tag is read from the
-// registry once and copied for each call.
+// of the coroutine that called it, which have pushed nothing of their own there. What the event's kind
+// decides (which arguments follow the ordinal) is worked out once, outside the calls.
 void RunPlan(lua_State* state, const ClientEntry& entry, const ClientEvent& event, const CallPlan& plan) {
-  static_assert(1 + 1 + 4 <= LUA_MINSTACK, "the tag, the function and up to four arguments fit a C function's room");
-  lua_rawgeti(state, LUA_REGISTRYINDEX, entry.tags.of[TagIndex(event.tag)]);
+  static_assert(1 + 4 <= LUA_MINSTACK, "the function and up to four arguments fit a C function's room");
+  const int32_t tag = entry.tags.of[TagIndex(event.tag)];
+  const lua_Number ordinal = event.ordinal;
+  const bool numbered = event.kind != ClientEvent::Kind::kDeviceChange;  // a page number or a mask
+  const bool flagged = event.kind != ClientEvent::Kind::kSoftButton;     // added, or page active
+  const int arguments = 2 + numbered + flagged;
   for (int k = 0; k < plan.count; ++k) {
     lua_rawgeti(state, LUA_REGISTRYINDEX, plan.calls[k].reference);
-    lua_pushvalue(state, -2);  // the tag, below the function
-    lua_pushnumber(state, event.ordinal);
-    int arguments = 3;
-    switch (event.kind) {
-      case ClientEvent::Kind::kDeviceChange:
-        lua_pushboolean(state, event.flag);
-        break;
-      case ClientEvent::Kind::kPage:
-        lua_pushnumber(state, plan.calls[k].number);
-        lua_pushboolean(state, event.flag);
-        arguments = 4;
-        break;
-      case ClientEvent::Kind::kSoftButton:
-        lua_pushnumber(state, plan.calls[k].number);
-        break;
-    }
+    lua_rawgeti(state, LUA_REGISTRYINDEX, tag);
+    lua_pushnumber(state, ordinal);
+    if (numbered) lua_pushnumber(state, plan.calls[k].number);
+    if (flagged) lua_pushboolean(state, event.flag);
     if (lua_pcall(state, arguments, 0, 0) != 0) lua_pop(state, 1);  // the error value: the stack stays balanced
   }
-  lua_pop(state, 1);  // the tag
 }
 
 // ---- The lent bits and the queue ------------------------------------------------------------------------
