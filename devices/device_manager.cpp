@@ -111,7 +111,8 @@ SlotName DeviceManager::UpdateDeviceTable(void* handle, bool added) {
       return SlotName{};
     LookUpHardwareIdentity(match_instance, &match);
   }
-  // The values the slot is filled with are read afresh, as the device reports them now.
+  // The values the slot is filled with are read afresh, as the device reports them now, even when the
+  // match above has just read them: the slot keeps what the device reported last before the commit.
   Guid instance{};
   HardwareIdentity identity{};
   Guid type{};

@@ -54,16 +54,6 @@ int32_t DeviceTable::FindAbsentSlotByIdentityLocked(const Guid& type, const Hard
   return -1;
 }
 
-int32_t DeviceTable::FindSlot(const char* tag, int32_t ordinal) const {
-  platform::FastMutexLock lock(mutex_);
-  return FindSlotLocked(tag, ordinal);
-}
-
-int32_t DeviceTable::OrdinalOfSlot(int32_t slot) const {
-  platform::FastMutexLock lock(mutex_);
-  return OrdinalOfSlotLocked(slot);
-}
-
 int32_t DeviceTable::ResolvePresent(const char* tag, int32_t ordinal, void** handle) const {
   platform::FastMutexLock lock(mutex_);
   const int32_t slot = FindSlotLocked(tag, ordinal);
@@ -94,24 +84,6 @@ SlotName DeviceTable::ExchangeButtonState(void* handle, uint32_t mask, uint32_t*
   *previous = slots_[slot].last_buttons;
   slots_[slot].last_buttons = mask;
   return NameOfSlotLocked(slot);
-}
-
-SlotName DeviceTable::NameOfSlot(int32_t slot) const {
-  platform::FastMutexLock lock(mutex_);
-  return NameOfSlotLocked(slot);
-}
-
-int32_t DeviceTable::count() const {
-  platform::FastMutexLock lock(mutex_);
-  return count_;
-}
-
-DeviceSlot DeviceTable::Snapshot(int32_t slot) const {
-  platform::FastMutexLock lock(mutex_);
-  DeviceSlot copy;
-  std::memset(&copy, 0, sizeof copy);
-  if (slot >= 0 && slot < kMaxDevices) copy = slots_[slot];
-  return copy;
 }
 
 int32_t DeviceTable::FindSlotByHandle(void* handle) const {

@@ -56,9 +56,6 @@ class DeviceTable {
   // As PresentSlotOfHandle, and in the same step stores `mask` as that slot's last soft-button state,
   // giving the one it replaces in `previous`. Stores nothing when there is no such slot.
   SlotName ExchangeButtonState(void* handle, uint32_t mask, uint32_t* previous) EXCLUDES(mutex_);
-  SlotName NameOfSlot(int32_t slot) const EXCLUDES(mutex_);
-  int32_t count() const EXCLUDES(mutex_);
-  DeviceSlot Snapshot(int32_t slot) const EXCLUDES(mutex_);
 
   // --- Arrival and removal (the device manager's bookkeeping). ---
   // Each names the slot it changed (slot -1 when none) for the device-change fan-out.
@@ -70,14 +67,13 @@ class DeviceTable {
   SlotName CommitArrival(void* handle, bool match_identity, const Guid& match_type, const HardwareIdentity& match,
                         const Guid& type, const Guid& instance, const HardwareIdentity& identity) EXCLUDES(mutex_);
 
-  // --- The addressing rules: FindSlot and OrdinalOfSlot are inverse to each other. ---
-  // The slot of the `ordinal`-th device of `tag`'s type, present or not; -1 when there is none.
-  int32_t FindSlot(const char* tag, int32_t ordinal) const EXCLUDES(mutex_);
-  // The slot's 1-based position among the slots of its type; -1 for a slot not in use.
-  int32_t OrdinalOfSlot(int32_t slot) const EXCLUDES(mutex_);
-
  private:
+  friend class DeviceTableTesting;  // devices/device_table_testing.h
+
+  // --- The addressing rules: FindSlotLocked and OrdinalOfSlotLocked are inverse to each other. ---
+  // The slot of the `ordinal`-th device of `tag`'s type, present or not; -1 when there is none.
   int32_t FindSlotLocked(const char* tag, int32_t ordinal) const REQUIRES(mutex_);
+  // The slot's 1-based position among the slots of its type; -1 for a slot not in use.
   int32_t OrdinalOfSlotLocked(int32_t slot) const REQUIRES(mutex_);
   int32_t FindSlotByHandleLocked(void* handle) const REQUIRES(mutex_);
   SlotName NameOfSlotLocked(int32_t slot) const REQUIRES(mutex_);

@@ -1,4 +1,5 @@
 #include "events/dispatch.h"
+#include "events/dispatch_testing.h"
 
 #include "platform/lua_api.h"
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "devices/device_manager.h"
+#include "directoutput/directoutput_api_testing.h"
 #include "events/client_table.h"
 #include "events/dispatch.h"
 #include "module/client_registry.h"
