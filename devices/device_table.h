@@ -58,8 +58,8 @@ class DeviceTable {
   SlotName ExchangeButtonState(void* handle, uint32_t mask, uint32_t* previous) EXCLUDES(mutex_);
 
   // --- Arrival and removal (the device manager's bookkeeping). ---
-  // Each names the slot it changed (slot -1 when none) for the device-change fan-out.
   int32_t FindSlotByHandle(void* handle) const EXCLUDES(mutex_);
+  // The two changes name the slot they changed (slot -1 when none) for the device-change fan-out.
   SlotName MarkAbsent(void* handle) EXCLUDES(mutex_);
   // Commits one arrival in a single step: the slot that holds `handle`; else, when `match_identity`,
   // the first absent slot of `match_type` with the same identity; else a new slot. The slot is then
