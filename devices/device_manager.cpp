@@ -97,7 +97,7 @@ bool ReadInstance(const DirectOutputBinding& directoutput, void* handle, Guid* i
 
 }  // namespace
 
-int32_t DeviceManager::UpdateDeviceTable(void* handle, bool added) {
+SlotName DeviceManager::UpdateDeviceTable(void* handle, bool added) {
   if (!added) return table_.MarkAbsent(handle);
 
   // An arrival whose values cannot be read is not recorded and not reported: a failed read must never
@@ -110,16 +110,17 @@ int32_t DeviceManager::UpdateDeviceTable(void* handle, bool added) {
   HardwareIdentity match{};
   if (match_identity) {
     if (!ReadType(directoutput, handle, &match_type) || !ReadInstance(directoutput, handle, &match_instance))
-      return -1;
+      return SlotName{};
     LookUpHardwareIdentity(match_instance, &match);
   }
-  // The values the slot is filled with are read afresh, as the device reports them now.
+  // The values the slot is filled with are read afresh, as the device reports them now, even when the
+  // match above has just read them: the slot keeps what the device reported last before the commit.
   Guid instance{};
   HardwareIdentity identity{};
   Guid type{};
-  if (!ReadInstance(directoutput, handle, &instance)) return -1;
+  if (!ReadInstance(directoutput, handle, &instance)) return SlotName{};
   LookUpHardwareIdentity(instance, &identity);
-  if (!ReadType(directoutput, handle, &type)) return -1;
+  if (!ReadType(directoutput, handle, &type)) return SlotName{};
   return table_.CommitArrival(handle, match_identity, match_type, match, type, instance, identity);
 }
 

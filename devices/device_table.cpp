@@ -16,7 +16,7 @@ int32_t DeviceTable::FindSlotLocked(const char* tag, int32_t ordinal) const {
   const DeviceTypeTag wanted = TagFromString(tag);
   int32_t n = 1;
   for (int32_t i = 0; i < count_; ++i) {
-    if (TagFromTypeGuid(slots_[i].type) != wanted) continue;
+    if (slots_[i].tag != wanted) continue;
     if (n == ordinal) return i;
     ++n;
   }
@@ -25,11 +25,16 @@ int32_t DeviceTable::FindSlotLocked(const char* tag, int32_t ordinal) const {
 
 int32_t DeviceTable::OrdinalOfSlotLocked(int32_t slot) const {
   if (slot < 0 || slot >= count_) return -1;
-  const DeviceTypeTag tag = TagFromTypeGuid(slots_[slot].type);
+  const DeviceTypeTag tag = slots_[slot].tag;
   int32_t n = 1;
   for (int32_t i = 0; i < slot; ++i)
-    if (TagFromTypeGuid(slots_[i].type) == tag) ++n;
+    if (slots_[i].tag == tag) ++n;
   return n;
+}
+
+SlotName DeviceTable::NameOfSlotLocked(int32_t slot) const {
+  if (slot < 0 || slot >= count_) return SlotName{};
+  return SlotName{slot, slots_[slot].tag, OrdinalOfSlotLocked(slot)};
 }
 
 int32_t DeviceTable::FindSlotByHandleLocked(void* handle) const {
@@ -49,16 +54,6 @@ int32_t DeviceTable::FindAbsentSlotByIdentityLocked(const Guid& type, const Hard
   return -1;
 }
 
-int32_t DeviceTable::FindSlot(const char* tag, int32_t ordinal) const {
-  platform::FastMutexLock lock(mutex_);
-  return FindSlotLocked(tag, ordinal);
-}
-
-int32_t DeviceTable::OrdinalOfSlot(int32_t slot) const {
-  platform::FastMutexLock lock(mutex_);
-  return OrdinalOfSlotLocked(slot);
-}
-
 int32_t DeviceTable::ResolvePresent(const char* tag, int32_t ordinal, void** handle) const {
   platform::FastMutexLock lock(mutex_);
   const int32_t slot = FindSlotLocked(tag, ordinal);
@@ -71,7 +66,7 @@ int32_t DeviceTable::CountPresent(const DeviceTypeTag* filter) const {
   platform::FastMutexLock lock(mutex_);
   int32_t n = 0;
   for (int32_t i = 0; i < count_; ++i)
-    if (slots_[i].present != 0 && (filter == nullptr || TagFromTypeGuid(slots_[i].type) == *filter)) ++n;
+    if (slots_[i].present != 0 && (filter == nullptr || slots_[i].tag == *filter)) ++n;
   return n;
 }
 
@@ -79,35 +74,16 @@ SlotName DeviceTable::PresentSlotOfHandle(void* handle) const {
   platform::FastMutexLock lock(mutex_);
   const int32_t slot = FindSlotByHandleLocked(handle);
   if (slot < 0 || slots_[slot].present == 0) return SlotName{};
-  return SlotName{slot, TagFromTypeGuid(slots_[slot].type), OrdinalOfSlotLocked(slot)};
+  return NameOfSlotLocked(slot);
 }
 
-SlotName DeviceTable::NameOfSlot(int32_t slot) const {
+SlotName DeviceTable::ExchangeButtonState(void* handle, uint32_t mask, uint32_t* previous) {
   platform::FastMutexLock lock(mutex_);
-  if (slot < 0 || slot >= count_) return SlotName{};
-  return SlotName{slot, TagFromTypeGuid(slots_[slot].type), OrdinalOfSlotLocked(slot)};
-}
-
-uint32_t DeviceTable::ExchangeButtonState(int32_t slot, uint32_t mask, SlotName* name) {
-  platform::FastMutexLock lock(mutex_);
-  if (slot < 0 || slot >= count_) return 0;
-  if (name != nullptr) *name = SlotName{slot, TagFromTypeGuid(slots_[slot].type), OrdinalOfSlotLocked(slot)};
-  const uint32_t old = slots_[slot].last_buttons;
+  const int32_t slot = FindSlotByHandleLocked(handle);
+  if (slot < 0 || slots_[slot].present == 0) return SlotName{};
+  *previous = slots_[slot].last_buttons;
   slots_[slot].last_buttons = mask;
-  return old;
-}
-
-int32_t DeviceTable::count() const {
-  platform::FastMutexLock lock(mutex_);
-  return count_;
-}
-
-DeviceSlot DeviceTable::Snapshot(int32_t slot) const {
-  platform::FastMutexLock lock(mutex_);
-  DeviceSlot copy;
-  std::memset(&copy, 0, sizeof copy);
-  if (slot >= 0 && slot < kMaxDevices) copy = slots_[slot];
-  return copy;
+  return NameOfSlotLocked(slot);
 }
 
 int32_t DeviceTable::FindSlotByHandle(void* handle) const {
@@ -115,30 +91,31 @@ int32_t DeviceTable::FindSlotByHandle(void* handle) const {
   return FindSlotByHandleLocked(handle);
 }
 
-int32_t DeviceTable::MarkAbsent(void* handle) {
+SlotName DeviceTable::MarkAbsent(void* handle) {
   platform::FastMutexLock lock(mutex_);
   const int32_t slot = FindSlotByHandleLocked(handle);
   if (slot >= 0) slots_[slot].present = 0;
-  return slot;
+  return NameOfSlotLocked(slot);
 }
 
-int32_t DeviceTable::CommitArrival(void* handle, bool match_identity, const Guid& match_type,
+SlotName DeviceTable::CommitArrival(void* handle, bool match_identity, const Guid& match_type,
                                    const HardwareIdentity& match, const Guid& type, const Guid& instance,
                                    const HardwareIdentity& identity) {
   platform::FastMutexLock lock(mutex_);
   int32_t slot = FindSlotByHandleLocked(handle);
   if (slot < 0 && match_identity) slot = FindAbsentSlotByIdentityLocked(match_type, match);
   if (slot < 0) {
-    if (count_ == kMaxDevices) return -1;
+    if (count_ == kMaxDevices) return SlotName{};
     slot = count_++;
   }
   DeviceSlot& s = slots_[slot];
   s.handle = handle;
   s.present = 1;
   s.type = type;
+  s.tag = TagFromTypeGuid(type);
   s.instance = instance;
   s.identity = identity;
-  return slot;
+  return NameOfSlotLocked(slot);
 }
 
 }  // namespace vexlan

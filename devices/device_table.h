@@ -26,6 +26,7 @@ struct HardwareIdentity {
 struct DeviceSlot {
   void* handle;
   Guid type;
+  DeviceTypeTag tag;  // of `type`, worked out when the device arrives
   Guid instance;
   uint8_t present;
   uint32_t last_buttons;  // written only by the soft-button fan-out; survives removal
@@ -52,31 +53,30 @@ class DeviceTable {
   int32_t CountPresent(const DeviceTypeTag* filter) const EXCLUDES(mutex_);
   // The present slot holding `handle`, named for Lua; slot -1 when there is none.
   SlotName PresentSlotOfHandle(void* handle) const EXCLUDES(mutex_);
-  SlotName NameOfSlot(int32_t slot) const EXCLUDES(mutex_);
-  // Stores `mask` as the slot's last soft-button state and returns the previous one; names the slot.
-  uint32_t ExchangeButtonState(int32_t slot, uint32_t mask, SlotName* name = nullptr) EXCLUDES(mutex_);
-  int32_t count() const EXCLUDES(mutex_);
-  DeviceSlot Snapshot(int32_t slot) const EXCLUDES(mutex_);
+  // As PresentSlotOfHandle, and in the same step stores `mask` as that slot's last soft-button state,
+  // giving the one it replaces in `previous`. Stores nothing when there is no such slot.
+  SlotName ExchangeButtonState(void* handle, uint32_t mask, uint32_t* previous) EXCLUDES(mutex_);
 
   // --- Arrival and removal (the device manager's bookkeeping). ---
   int32_t FindSlotByHandle(void* handle) const EXCLUDES(mutex_);
-  int32_t MarkAbsent(void* handle) EXCLUDES(mutex_);
+  // The two changes name the slot they changed (slot -1 when none) for the device-change fan-out.
+  SlotName MarkAbsent(void* handle) EXCLUDES(mutex_);
   // Commits one arrival in a single step: the slot that holds `handle`; else, when `match_identity`,
   // the first absent slot of `match_type` with the same identity; else a new slot. The slot is then
-  // present with `handle` and the filled values. Returns -1 (changing nothing) when the table is full.
-  int32_t CommitArrival(void* handle, bool match_identity, const Guid& match_type, const HardwareIdentity& match,
+  // present with `handle` and the filled values. Slot -1 (changing nothing) when the table is full.
+  SlotName CommitArrival(void* handle, bool match_identity, const Guid& match_type, const HardwareIdentity& match,
                         const Guid& type, const Guid& instance, const HardwareIdentity& identity) EXCLUDES(mutex_);
 
-  // --- The addressing rules: FindSlot and OrdinalOfSlot are inverse to each other. ---
-  // The slot of the `ordinal`-th device of `tag`'s type, present or not; -1 when there is none.
-  int32_t FindSlot(const char* tag, int32_t ordinal) const EXCLUDES(mutex_);
-  // The slot's 1-based position among the slots of its type; -1 for a slot not in use.
-  int32_t OrdinalOfSlot(int32_t slot) const EXCLUDES(mutex_);
-
  private:
+  friend class DeviceTableTesting;  // devices/device_table_testing.h
+
+  // --- The addressing rules: FindSlotLocked and OrdinalOfSlotLocked are inverse to each other. ---
+  // The slot of the `ordinal`-th device of `tag`'s type, present or not; -1 when there is none.
   int32_t FindSlotLocked(const char* tag, int32_t ordinal) const REQUIRES(mutex_);
+  // The slot's 1-based position among the slots of its type; -1 for a slot not in use.
   int32_t OrdinalOfSlotLocked(int32_t slot) const REQUIRES(mutex_);
   int32_t FindSlotByHandleLocked(void* handle) const REQUIRES(mutex_);
+  SlotName NameOfSlotLocked(int32_t slot) const REQUIRES(mutex_);
   int32_t FindAbsentSlotByIdentityLocked(const Guid& type, const HardwareIdentity& identity) const REQUIRES(mutex_);
 
   mutable platform::FastMutex mutex_;

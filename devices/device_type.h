@@ -22,7 +22,6 @@ DeviceTypeTag TagFromString(const char* text);
 DeviceTypeTag TagFromTypeGuid(const Guid& type);
 // One of the three constant strings "SFIP", "X52P", "UNKN".
 const char* TagString(DeviceTypeTag tag);
-inline const char* TagStringOfType(const Guid& type) { return TagString(TagFromTypeGuid(type)); }
 
 // 0, 1 and 2 for SFIP, X52P and UNKN: a place in arrays kept per tag.
 constexpr int TagIndex(DeviceTypeTag tag) {

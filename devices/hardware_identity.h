@@ -24,10 +24,10 @@ class AnsiString {
   AnsiString& operator=(const AnsiString&) = delete;
 
   const char* c_str() const { return result_; }
-  bool on_heap() const { return heap_ != nullptr; }
-  size_t storage_size() const { return storage_size_; }
 
  private:
+  friend struct AnsiStringTesting;  // devices/hardware_identity_testing.h
+
   bool Provide(size_t size);
   char* storage() { return heap_ != nullptr ? heap_ : inline_; }
 

@@ -20,14 +20,15 @@ class EntryPoint<HResult(Args...)> {
   using Function = HResult(Args...);
 
   HResult operator()(Args... arguments) const { return address_ != nullptr ? address_(arguments...) : kE_NOTIMPL; }
-  Function* address() const { return address_; }
   void set_address(void* address) { address_ = reinterpret_cast<Function*>(address); }
 
  private:
+  friend struct EntryPointTesting;  // directoutput/binding_testing.h
   Function* address_ = nullptr;
 };
 
-// AddPage is also called with a page name between page and flags, which is not passed on.
+// AddPage is also called with a page name between page and flags, which is not passed on: the library's
+// entry point takes none, and a script's AddPage gives none (the module passes null).
 class AddPageEntryPoint : public EntryPoint<directoutput::AddPageFn> {
  public:
   using EntryPoint::operator();

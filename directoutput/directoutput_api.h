@@ -9,7 +9,6 @@ namespace vexlan {
 
 using HResult = int32_t;
 using WideChar = char16_t;  // UTF-16 code unit; wchar_t on Windows has the same size and layout
-using DeviceHandle = void*;
 
 struct Guid {
   uint32_t data1;
@@ -20,7 +19,6 @@ struct Guid {
 static_assert(sizeof(Guid) == 16, "a GUID is 16 bytes");
 
 inline constexpr HResult kS_OK = 0;
-inline constexpr HResult kS_FALSE = 1;
 inline constexpr HResult kE_HANDLE = static_cast<HResult>(0x80070006u);
 inline constexpr HResult kE_NOTIMPL = static_cast<HResult>(0x80004001u);
 inline constexpr HResult kE_INVALIDARG = static_cast<HResult>(0x80070057u);

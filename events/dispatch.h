@@ -52,8 +52,4 @@ bool InCallbackOf(const ClientEntry& entry);
 void OpenEntry(ClientEntry& entry, lua_State* state, const TagReferences& tags);
 void CloseGate(ClientEntry& entry);
 
-uint64_t DroppedEvents(ClientEntry& entry);
-// True while the client's script waits in Listen and no notifier is inside its state.
-bool IsParked(ClientEntry& entry);
-
 }  // namespace vexlan

@@ -16,44 +16,26 @@ void EnumerationHandler(void* device, void* /*context*/) {
 }
 
 void DeviceChangeHandler(void* device, uint8_t added, void* /*context*/) {
-  const int32_t slot = DeviceManager::Instance().UpdateDeviceTable(device, added != 0);
-  if (slot >= 0) FanOutDeviceChange(slot, added != 0);
+  const SlotName name = DeviceManager::Instance().UpdateDeviceTable(device, added != 0);
+  if (name.slot < 0) return;
+  DeliverToClients(
+      ClientEvent{ClientEvent::Kind::kDeviceChange, added != 0, name.slot, name.tag, name.ordinal, 0, 0, 0});
 }
 
 void PageHandler(void* device, uint32_t page, uint8_t activated, void* /*context*/) {
   const SlotName name = Table().PresentSlotOfHandle(device);
-  if (name.slot >= 0) FanOutPageEvent(name.slot, page, activated != 0);
+  if (name.slot < 0) return;
+  DeliverToClients(
+      ClientEvent{ClientEvent::Kind::kPage, activated != 0, name.slot, name.tag, name.ordinal, page, 0, 0});
 }
 
 void SoftButtonHandler(void* device, uint32_t buttons, void* /*context*/) {
-  const SlotName name = Table().PresentSlotOfHandle(device);
-  if (name.slot >= 0) FanOutSoftButtonEvent(name.slot, buttons);
-}
-
-void FanOutDeviceChange(int32_t slot, bool added) {
-  const SlotName name = Table().NameOfSlot(slot);
-  if (name.slot < 0) return;
-  const ClientEvent event{ClientEvent::Kind::kDeviceChange, added, slot, name.tag, name.ordinal, 0, 0, 0};
-  DeliverToClients(event);
-}
-
-void FanOutPageEvent(int32_t slot, uint32_t page, bool active) {
-  const SlotName name = Table().NameOfSlot(slot);
-  if (name.slot < 0) return;
-  const ClientEvent event{ClientEvent::Kind::kPage, active, slot, name.tag, name.ordinal, page, 0, 0};
-  DeliverToClients(event);
-}
-
-void FanOutSoftButtonEvent(int32_t slot, uint32_t buttons) {
   // The new mask is stored before any callback runs, whether or not anybody listens.
-  SlotName name;
-  const uint32_t old = Table().ExchangeButtonState(slot, buttons, &name);
+  uint32_t old = 0;
+  const SlotName name = Table().ExchangeButtonState(device, buttons, &old);
   if (name.slot < 0) return;
-  const uint32_t down = buttons & ~old;
-  const uint32_t up = old & ~buttons;
-  const ClientEvent event{
-      ClientEvent::Kind::kSoftButton, false, slot, name.tag, name.ordinal, buttons, down, up};
-  DeliverToClients(event);
+  DeliverToClients(ClientEvent{ClientEvent::Kind::kSoftButton, false, name.slot, name.tag, name.ordinal, buttons,
+                               buttons & ~old, old & ~buttons});
 }
 
 }  // namespace vexlan

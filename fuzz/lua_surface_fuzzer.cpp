@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "devices/device_manager.h"
+#include "directoutput/directoutput_api_testing.h"
 #include "events/client_table.h"
 #include "events/dispatch.h"
 #include "module/lua_functions.h"

@@ -33,10 +33,12 @@ struct DeviceAddress {
   void* handle = nullptr;
 };
 
-// Steps 1 to 6: the manager is open, the arguments are exactly `kinds` (argument 1 the tag, 2 the
-// ordinal), and (tag, ordinal) names a present device.
+// The device-call checks, in order, stopping at the first that fails: the manager is open; there are
+// exactly as many arguments as `kinds`, each of its kind (argument 1 the tag, 2 the ordinal); (tag,
+// ordinal) names a slot; that slot's device is present.
 bool ResolveDeviceCall(lua_State* state, std::initializer_list<ArgKind> kinds, DeviceAddress* address);
-// Steps 5 and 6 alone, for functions that check their arguments themselves.
+// The last two checks alone ((tag, ordinal) names a slot whose device is present), for functions that
+// check their arguments themselves.
 bool ResolvePresentDevice(lua_State* state, DeviceAddress* address);
 
 // Pushes the ResultCode of `result`; returns 1, the count of values.

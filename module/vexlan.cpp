@@ -136,6 +136,8 @@ int GetNumDevices(lua_State* state) {
   return 1;
 }
 
+// Kept for scripts that call them: the module connects on `require` and disconnects when the last state
+// that loaded it closes, which leaves these nothing to do.
 int Initialize(lua_State*) { return 0; }
 
 int Release(lua_State*) { return 0; }

@@ -1,5 +1,7 @@
 // The 320x240, 24-bit off-screen drawing surface that image files are drawn onto. Its pixel memory is
-// laid out as a device image; EndDraw copies it, under the canvas lock, into the copy buffer.
+// laid out as a device image; EndDraw copies it, under the canvas lock, into the copy buffer. The copy
+// (one memcpy of the picture) is kept although each call draws on a canvas of its own, so that what is
+// sent is never memory that the platform's drawing still writes into.
 //
 // Windows: a GDI DIB section selected into a memory DC, drawn on with GDI.
 // POSIX: a plain bottom-up BGR buffer with the same layout.
@@ -27,9 +29,6 @@ class ImageCanvas {
   void EndDraw();
   const uint8_t* copy_buffer() const;
   int32_t byte_size() const;
-  // For a reader of the copy buffer on another thread than the one that draws.
-  void Lock();
-  void Unlock();
 
   struct Parts;
 

@@ -2,8 +2,9 @@
 // registry's and each image canvas's locks; FastMutex, at the end, guards short sections of our own.
 //
 // Mutex's contract, identical on every backend:
-//  - created unnamed and not owned; creation cannot fail outwardly (a backend that cannot create its
-//    object degrades to a no-op lock rather than crash the host);
+//  - created unnamed and not owned. A lock that cannot be created, taken or given back ends the process
+//    with a message on standard error (as libuv does): a lock that silently did nothing would let two
+//    threads into what it guards;
 //  - Lock() waits without a time limit; the owning thread may lock again (recursive), and must unlock
 //    as often as it locked;
 //  - never copied or moved; destroying a locked mutex is a bug.
@@ -12,11 +13,20 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/thread_annotations.h"
 
 namespace vexlan::platform {
+
+// Ends the process: the operating system's `call` failed on a lock.
+[[noreturn]] inline void LockFailed(const char* call) {
+  std::fprintf(stderr, "vexlan: %s failed on a lock; stopping\n", call);
+  std::fflush(stderr);
+  std::abort();
+}
 
 class CAPABILITY("mutex") Mutex {
  public:

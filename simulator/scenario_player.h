@@ -3,9 +3,7 @@
 // which it ends when the scenario is over.
 #pragma once
 
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -21,11 +19,9 @@ class ScenarioPlayer {
   // Reads and checks the file that VEXLAN_SIM_SCENARIO names, for a simulator that started with
   // `devices_at_start` devices; true, with nothing loaded, when it is unset.
   bool Load(int devices_at_start, std::string* error);
-  bool loaded() const { return loaded_; }
-  // Takes over standard input and starts playing. Once only.
+  // Takes over standard input and starts playing, until the scenario ends or the process does (the
+  // simulator is never destroyed, so nothing stops the player earlier). Once only.
   void Start(Simulator& simulator);
-  // Stops playing (a flag and a join) and ends standard input.
-  void Stop();
 
  private:
   void Play(Simulator& simulator);
@@ -34,9 +30,6 @@ class ScenarioPlayer {
   bool loaded_ = false;
   bool started_ = false;
   StdinFeed input_;
-  std::mutex mutex_;
-  std::condition_variable stop_requested_;
-  bool stop_ = false;
   std::thread thread_;
 };
 

@@ -78,7 +78,5 @@ void ImageCanvas::EndDraw() {
 
 const uint8_t* ImageCanvas::copy_buffer() const { return parts_ ? parts_->copy : nullptr; }
 int32_t ImageCanvas::byte_size() const { return parts_ ? parts_->byte_size : 0; }
-void ImageCanvas::Lock() NO_THREAD_SAFETY_ANALYSIS { parts_->lock.Lock(); }
-void ImageCanvas::Unlock() NO_THREAD_SAFETY_ANALYSIS { parts_->lock.Unlock(); }
 
 }  // namespace vexlan

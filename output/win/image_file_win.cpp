@@ -25,6 +25,7 @@
 #include "output/image_header.h"
 #include "output/win/draw_surface_win.h"
 #include "platform/text_conversion.h"
+#include "output/win/image_file_win_testing.h"
 
 namespace vexlan {
 namespace {
@@ -386,11 +387,11 @@ class FileBytes {
   void Read(HANDLE file, size_t expected) {
     memory_ = GlobalAlloc(GMEM_MOVEABLE, expected != 0 ? expected : 1);
     auto* bytes = memory_ != nullptr ? static_cast<uint8_t*>(GlobalLock(memory_)) : nullptr;
-    bool failed = bytes == nullptr;
-    while (size_ < expected) {
+    bool failed = bytes == nullptr;  // no block to read into: nothing is read
+    while (!failed && size_ < expected) {
       DWORD got = 0;
       const DWORD wanted = static_cast<DWORD>(std::min<size_t>(expected - size_, 1u << 24));
-      if (!ReadFile(file, bytes + size_, wanted, &got, nullptr)) failed = true;
+      failed = !ReadFile(file, bytes + size_, wanted, &got, nullptr);
       if (failed || got == 0) break;
       size_ += got;
     }

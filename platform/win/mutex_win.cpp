@@ -14,22 +14,22 @@ HANDLE Native(const unsigned char* storage) {
 }  // namespace
 
 Mutex::Mutex() {
-  // Unnamed, not initially owned. A null handle (no kernel object available) makes the lock a no-op
-  // rather than taking the host down.
+  // Unnamed, not initially owned.
   HANDLE handle = CreateMutexW(nullptr, FALSE, nullptr);
+  if (handle == nullptr) LockFailed("CreateMutexW");
   std::memcpy(storage_, &handle, sizeof handle);
 }
 
-Mutex::~Mutex() {
-  if (HANDLE handle = Native(storage_)) CloseHandle(handle);
-}
+Mutex::~Mutex() { CloseHandle(Native(storage_)); }
 
+// An abandoned mutex (its owner's thread ended holding it) is ours all the same, as on POSIX.
 void Mutex::Lock() NO_THREAD_SAFETY_ANALYSIS {
-  if (HANDLE handle = Native(storage_)) WaitForSingleObject(handle, INFINITE);
+  const DWORD outcome = WaitForSingleObject(Native(storage_), INFINITE);
+  if (outcome != WAIT_OBJECT_0 && outcome != WAIT_ABANDONED) LockFailed("WaitForSingleObject");
 }
 
 void Mutex::Unlock() NO_THREAD_SAFETY_ANALYSIS {
-  if (HANDLE handle = Native(storage_)) ReleaseMutex(handle);
+  if (!ReleaseMutex(Native(storage_))) LockFailed("ReleaseMutex");
 }
 
 }  // namespace vexlan::platform

@@ -4,7 +4,9 @@
 #include <mutex>
 #include <thread>
 
+#include "devices/device_table_testing.h"
 #include "events/dispatch.h"
+#include "events/dispatch_testing.h"
 #include "events/event_handlers.h"
 #include "module/client_registry.h"
 #include "tests/support/module_fixture.h"
@@ -125,8 +127,7 @@ TEST_F(Events, ManyFailingCallbacksLeaveTheStackWhereItWas) {
   ClientEntry& client = *FindCallingClient(L);
   // This thread plays the notifying thread while the state is parked, as in Listen.
   ParkForListen(client);
-  const int32_t slot = DeviceManager::Instance().table().PresentSlotOfHandle(sim::HandleOf(kFip)).slot;
-  for (int i = 0; i < VEXLAN_FAILING_CALLBACKS; ++i) FanOutSoftButtonEvent(slot, static_cast<uint32_t>(i));
+  for (int i = 0; i < VEXLAN_FAILING_CALLBACKS; ++i) SoftButtonHandler(sim::HandleOf(kFip), static_cast<uint32_t>(i), nullptr);
   ReturnFromListen(client);
   EXPECT_EQ(lua_gettop(L), depth);
   EXPECT_EQ(lua_tointeger(L, -1), 7);
@@ -173,7 +174,7 @@ TEST_F(Events, EventsForUnknownHandlesCallNothing) {
   DeviceChangeHandler(&unknown, 0, nullptr);  // removal of a handle in no slot
   Deliver(state);
   EXPECT_EQ(state.Number("n"), 0);
-  EXPECT_EQ(DeviceManager::Instance().table().Snapshot(1).last_buttons, 0u);
+  EXPECT_EQ(DeviceTableTesting::Snapshot(DeviceManager::Instance().table(), 1).last_buttons, 0u);
 }
 
 // Arrivals and removals on the simulator's thread against lookups on this one: each is seen whole.
@@ -206,7 +207,7 @@ TEST_F(Events, TheDeviceTableIsReadConsistentlyWhileDevicesComeAndGo) {
     ++reads;
   }
   plugging.join();
-  EXPECT_EQ(table.count(), 2) << "the unit always came back to its own slot";
+  EXPECT_EQ(DeviceTableTesting::count(table), 2) << "the unit always came back to its own slot";
   EXPECT_EQ(table.CountPresent(&fip), 1);
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <tuple>
 
+#include "devices/device_table_testing.h"
+#include "directoutput/directoutput_api_testing.h"
 #include "tests/support/directoutput_config.h"
 #include "tests/support/module_fixture.h"
 
@@ -199,7 +201,7 @@ void PlugNewUnit(ModuleFaults& t, const Answer& answer) {
   ModuleFaults::Deliver(t.state());
   const bool zero_type = kEntryPoint == kGetDeviceType;
   EXPECT_EQ(Text(t.state(), "table.concat(changes, ' ')"), Failed(answer) ? "" : zero_type ? "UNKN1+" : "SFIP2+");
-  EXPECT_EQ(DeviceManager::Instance().table().count(), Failed(answer) ? 2 : 3);
+  EXPECT_EQ(DeviceTableTesting::count(DeviceManager::Instance().table()), Failed(answer) ? 2 : 3);
   EXPECT_EQ(t.Devices(), Failed(answer) ? 2 : 3);
 }
 
@@ -222,7 +224,7 @@ void ReturnUnit(ModuleFaults& t, const Answer& answer) {
   EXPECT_EQ(Text(t.state(), "table.concat(changes, ' ')"), Failed(answer) ? "SFIP1-"
                                                            : zero_type    ? "SFIP1- UNKN1+"
                                                                           : "SFIP1- SFIP1+");
-  const DeviceSlot slot = DeviceManager::Instance().table().Snapshot(1);
+  const DeviceSlot slot = DeviceTableTesting::Snapshot(DeviceManager::Instance().table(), 1);
   EXPECT_EQ(slot.present, Failed(answer) ? 0 : 1);
   EXPECT_EQ(slot.handle, sim::HandleOf(ModuleFaults::kFip));
   if (Failed(answer)) {

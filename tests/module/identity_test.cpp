@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "devices/device_table_testing.h"
 #include "devices/identity_source.h"
 #include "tests/support/module_fixture.h"
 
@@ -65,20 +66,20 @@ TEST_F(Identity, AUnitBackUnderANewHandleFindsItsOwnSlotAmongAbsentOnes) {
   const int second = sim::Plug("SFIP");
   Deliver(state);
   DeviceTable& table = DeviceManager::Instance().table();
-  EXPECT_STREQ(table.Snapshot(2).identity.instance_id, ("hid\\vid_06a3&pid_a2ae\\" + Hex(0x5EED0000u + second)).c_str());
-  EXPECT_STREQ(table.Snapshot(2).identity.product, "Flight Panel");
+  EXPECT_STREQ(DeviceTableTesting::Snapshot(table, 2).identity.instance_id, ("hid\\vid_06a3&pid_a2ae\\" + Hex(0x5EED0000u + second)).c_str());
+  EXPECT_STREQ(DeviceTableTesting::Snapshot(table, 2).identity.product, "Flight Panel");
   sim::Unplug(kFip);
   sim::Unplug(second);
   Deliver(state);
   sim::Replug(second, true);  // the second panel first, under a handle never seen
   Deliver(state);
-  EXPECT_EQ(table.Snapshot(1).present, 0) << "the first panel's slot stays absent";
-  EXPECT_EQ(table.Snapshot(2).present, 1);
-  EXPECT_EQ(table.Snapshot(2).handle, sim::HandleOf(second));
+  EXPECT_EQ(DeviceTableTesting::Snapshot(table, 1).present, 0) << "the first panel's slot stays absent";
+  EXPECT_EQ(DeviceTableTesting::Snapshot(table, 2).present, 1);
+  EXPECT_EQ(DeviceTableTesting::Snapshot(table, 2).handle, sim::HandleOf(second));
   EXPECT_EQ(state.Number("vexlan.AddPage('SFIP', 2, 1, false)"), 0);
   EXPECT_EQ(LastCall("AddPage").id, second) << "ordinal 2 still names the same unit";
   EXPECT_EQ(state.Count("vexlan.AddPage('SFIP', 1, 1, false)"), 0);
-  EXPECT_EQ(table.count(), 3);
+  EXPECT_EQ(DeviceTableTesting::count(table), 3);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <memory>
 #include <vector>
 
+#include "devices/device_table_testing.h"
 #include "module/client_registry.h"
 #include "tests/support/directoutput_config.h"
 #include "tests/support/module_fixture.h"
@@ -71,13 +72,13 @@ TEST_F(Opening, AfterTheLastCloseANewStateSeesAClearedRenumberedTable) {
     sim::Unplug(kX52);
     sim::Plug("SFIP");
     Deliver(state);
-    EXPECT_EQ(DeviceManager::Instance().table().count(), 3);
+    EXPECT_EQ(DeviceTableTesting::count(DeviceManager::Instance().table()), 3);
     EXPECT_EQ(state.Count("vexlan.AddPage('X52P', 1, 1, false)"), 0) << "ordinal 1 is the unplugged unit";
     EXPECT_EQ(state.Number("vexlan.AddPage('SFIP', 2, 1, false)"), 0);
   }
   LuaState fresh;
-  EXPECT_EQ(DeviceManager::Instance().table().count(), 2) << "rebuilt from the new enumeration alone";
-  EXPECT_STREQ(TagString(DeviceManager::Instance().table().NameOfSlot(0).tag), "SFIP");
+  EXPECT_EQ(DeviceTableTesting::count(DeviceManager::Instance().table()), 2) << "rebuilt from the new enumeration alone";
+  EXPECT_STREQ(TagString(DeviceTableTesting::NameOfSlot(DeviceManager::Instance().table(), 0).tag), "SFIP");
   EXPECT_EQ(fresh.Count("vexlan.AddPage('X52P', 1, 1, false)"), 0);
   EXPECT_EQ(fresh.Number("vexlan.AddPage('SFIP', 2, 2, false)"), 0);
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "events/dispatch.h"
+#include "events/dispatch_testing.h"
 #include "module/client_registry.h"
 #include "tests/support/module_fixture.h"
 

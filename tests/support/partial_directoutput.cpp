@@ -1,5 +1,6 @@
 // A DirectOutput library that exports only three of the entry points, and counts the calls they get.
 #include "directoutput/directoutput_api.h"
+#include "directoutput/directoutput_api_testing.h"
 
 using vexlan::HResult;
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "directoutput/binding_testing.h"
+#include "directoutput/directoutput_api_testing.h"
 #include "directoutput/library_loader.h"
 #include "tests/support/directoutput_config.h"
 
@@ -55,7 +57,7 @@ TEST_F(BindingTest, ALibraryWithSomeEntryPointsAnswersNotImplementedForTheRest) 
   test::ConfigureDirectOutput(LibraryBesideSimulator("partial_directoutput"));
   const DirectOutputBinding binding = LoadDirectOutput();
   ASSERT_TRUE(binding.loaded());
-  EXPECT_EQ(binding->Deinitialize.address(), nullptr);
+  EXPECT_EQ(EntryPointTesting::address(binding->Deinitialize), nullptr);
   int device = 0;
   EXPECT_EQ(binding->Initialize(u"x"), kS_OK);
   // The AddPage wrapper passes device, page and flags, and drops its unused third argument.
@@ -79,7 +81,7 @@ TEST_F(BindingTest, ALongPathIsReadWhole) {
   test::ConfigureDirectOutput(padded);
   const DirectOutputBinding binding = LoadDirectOutput();
   EXPECT_TRUE(binding.loaded());
-  EXPECT_NE(binding->DeleteFile.address(), nullptr);
+  EXPECT_NE(EntryPointTesting::address(binding->DeleteFile), nullptr);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "devices/hardware_identity_testing.h"
+
 namespace vexlan {
 namespace {
 
@@ -149,12 +151,12 @@ TEST_F(HardwareIdentityTest, AnInstanceIdTooLongForItsBufferIsSkipped) {
 TEST(AnsiString, UsesItsInlineBufferUpTo31CharactersAndTheHeapBeyond) {
   const std::u16string thirty_one(31, u'a');
   AnsiString small(thirty_one.c_str());
-  EXPECT_FALSE(small.on_heap());
+  EXPECT_FALSE(AnsiStringTesting::on_heap(small));
   EXPECT_EQ(std::string(small.c_str()), std::string(31, 'a'));
   const std::u16string thirty_two(32, u'b');
   AnsiString large(thirty_two.c_str());
-  EXPECT_TRUE(large.on_heap());
-  EXPECT_EQ(large.storage_size(), 132u);
+  EXPECT_TRUE(AnsiStringTesting::on_heap(large));
+  EXPECT_EQ(AnsiStringTesting::storage_size(large), 132u);
   EXPECT_EQ(std::string(large.c_str()), std::string(32, 'b'));
   EXPECT_EQ(AnsiString(nullptr).c_str(), nullptr);
   EXPECT_STREQ(AnsiString(u"").c_str(), "");

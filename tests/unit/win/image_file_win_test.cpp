@@ -17,7 +17,7 @@
 
 #include "output/image_canvas.h"
 #include "output/image_file.h"
-#include "output/win/draw_surface_win.h"
+#include "output/win/image_file_win_testing.h"
 
 namespace vexlan {
 namespace {
