@@ -12,8 +12,9 @@ void Resolve(void* library, const char* name, EntryPointType* entry_point) {
 
 }  // namespace
 
-DirectOutputBinding LoadDirectOutput() {
-  void* library = directoutput::OpenDirectOutputLibrary();
+DirectOutputBinding LoadDirectOutput() { return BindDirectOutput(directoutput::OpenDirectOutputLibrary()); }
+
+DirectOutputBinding BindDirectOutput(void* library) {
   if (library == nullptr) return DirectOutputBinding();
   DirectOutputEntryPoints e;
   Resolve(library, "DirectOutput_Initialize", &e.Initialize);

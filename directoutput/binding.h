@@ -79,5 +79,7 @@ class DirectOutputBinding {
 // Finds, loads and resolves the configured library. Never fails as a whole: what it cannot find stays
 // null and answers E_NOTIMPL.
 DirectOutputBinding LoadDirectOutput();
+// The same for a library already loaded (null: empty).
+DirectOutputBinding BindDirectOutput(void* library);
 
 }  // namespace vexlan
