@@ -80,7 +80,7 @@ Recorder::Recorder() {
     if (error.empty() && !ReadTrace(text, &records, &error)) error = replay + ":" + error;
     if (!error.empty()) std::fprintf(stderr, "vexlan recorder: %s\n", error.c_str());
     whole_pictures_ = HasWholePictures(records);
-    check_ = std::make_unique<ReplayCheck>(std::move(records));
+    check_ = std::make_unique<ReplayCheck>(records);
     return;
   }
   std::string trace = ReadSetting("VEXLAN_RECORDER_TRACE", "RecorderTrace");
@@ -104,6 +104,7 @@ int Recorder::DeviceIdLocked(void* handle) {
 }
 
 PendingRecord Recorder::Begin(const char* name) {
+  if (check_ != nullptr) check_->BeforeCall();
   PendingRecord record;
   record.time = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   record.thread = ThreadNumber();
@@ -152,6 +153,8 @@ void Recorder::Callback(CallbackKind kind, void* device, PendingRecord&& record,
     record.device = DeviceIdLocked(device);
     record.number = ++callbacks_[kind][record.device];
   }
+  if (check_ != nullptr && kind != kEnumerate)
+    check_->BeforeCallback(CallbackKey(kKindNames[kind], record.device, record.number));
   const CallbackContext outer = t_context;
   t_context = {kKindNames[kind], record.device, record.number};
   if (writer_ != nullptr) writer_->Push(std::move(record));

@@ -1,8 +1,10 @@
 #include "recorder/replay.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <sstream>
 
 #include "simulator/scenario.h"
@@ -71,18 +73,70 @@ bool ReadTrace(const std::string& text, std::vector<TraceRecord>* records, std::
 
 // ---- the check ------------------------------------------------------------------------------------
 
-ReplayCheck::ReplayCheck(std::vector<TraceRecord> records)
-    : calls_([&] {
-        std::vector<TraceRecord> calls;
-        for (TraceRecord& record : records) {
-          if (record.kind == "call") calls.push_back(std::move(record));
-          if (record.kind == "dropped")
-            if (const std::string* count = Field(record.arguments, "count")) dropped_ += std::stoull(*count);
-        }
-        return calls;
-      }()) {
+namespace {
+
+// Each event of the trace (enumerations excepted: they come inside a call) with the number of calls that
+// had started before it. All calls count: those a callback makes run on the library's thread or, when the
+// script was busy, later on the script's own, and either way they were made.
+template <typename Turn>
+std::vector<Turn> TurnsOf(const std::vector<TraceRecord>& records) {
+  std::vector<double> starts;
+  for (const TraceRecord& record : records)
+    if (record.kind == "call") starts.push_back(record.time);
+  std::sort(starts.begin(), starts.end());
+  std::vector<Turn> turns;
+  for (const TraceRecord& record : records) {
+    if (record.kind != "arrival" && record.kind != "removal" && record.kind != "page" && record.kind != "buttons")
+      continue;
+    const auto before = std::lower_bound(starts.begin(), starts.end(), record.time) - starts.begin();
+    turns.push_back({CallbackKey(record.kind, record.device, record.number), static_cast<uint64_t>(before)});
+  }
+  return turns;
+}
+
+constexpr auto kLongestTurn = std::chrono::seconds(1);
+// How many of the calls not yet matched a call may match, from the earliest on: calls from a callback
+// run on the library's thread or, when the script was busy, on its own inside Listen, so they may come
+// a little before or after the script's own calls.
+constexpr size_t kLookAhead = 32;
+
+}  // namespace
+
+ReplayCheck::ReplayCheck(const std::vector<TraceRecord>& records) {
+  for (const TraceRecord& record : records) {
+    if (record.kind == "call") calls_.push_back(record);
+    if (record.kind == "dropped")
+      if (const std::string* count = Field(record.arguments, "count")) dropped_ += std::stoull(*count);
+  }
   platform::FastMutexLock lock(mutex_);
-  for (size_t i = 0; i < calls_.size(); ++i) pending_[calls_[i].context].push_back(i);
+  matched_.assign(calls_.size(), false);
+  instead_.assign(calls_.size(), std::string());
+  turns_ = TurnsOf<Turn>(records);
+}
+
+bool ReplayCheck::WaitOnce(std::chrono::steady_clock::time_point deadline) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= deadline) return false;
+  turn_.WaitFor(mutex_, deadline - now);
+  return true;
+}
+
+void ReplayCheck::BeforeCall() {
+  platform::FastMutexLock lock(mutex_);
+  ++started_;
+  turn_.NotifyAll();
+}
+
+void ReplayCheck::BeforeCallback(const std::string& key) {
+  platform::FastMutexLock lock(mutex_);
+  size_t at = next_turn_;
+  while (at < turns_.size() && (turns_[at].done || turns_[at].key != key)) ++at;
+  if (at == turns_.size()) return;  // not in the trace: handed on at once
+  const auto deadline = std::chrono::steady_clock::now() + kLongestTurn;
+  while (started_ < turns_[at].calls_before && WaitOnce(deadline)) continue;
+  turns_[at].done = true;
+  while (next_turn_ < turns_.size() && turns_[next_turn_].done) ++next_turn_;
+  turn_.NotifyAll();
 }
 
 std::string ReplayCheck::Where(size_t index) const {
@@ -98,21 +152,25 @@ void ReplayCheck::Note(double position, std::string text) {
 const TraceRecord* ReplayCheck::Check(const TraceRecord& actual) {
   platform::FastMutexLock lock(mutex_);
   ++compared_;
-  std::deque<size_t>& queue = pending_[actual.context];
-  if (queue.empty()) {
-    const auto last = last_matched_.find(actual.context);
-    const double position = last == last_matched_.end() ? static_cast<double>(calls_.size()) : last->second + 0.5;
-    Note(position, "a call the trace does not have" +
-                       (actual.context.empty() ? std::string() : " (from callback " + actual.context + ")") +
-                       ": expected nothing more, got " + DescribeCall(actual));
-    return nullptr;
+  size_t looked = 0;
+  for (size_t i = first_unmatched_; i < calls_.size() && looked < kLookAhead; ++i) {
+    if (matched_[i]) continue;
+    ++looked;
+    if (!SameCall(calls_[i], actual)) continue;
+    matched_[i] = true;
+    for (size_t skipped = first_unmatched_; skipped < i; ++skipped)  // what came while they were due
+      if (!matched_[skipped] && instead_[skipped].empty()) instead_[skipped] = DescribeCall(actual);
+    while (first_unmatched_ < calls_.size() && matched_[first_unmatched_]) ++first_unmatched_;
+    return &calls_[i];
   }
-  const size_t index = queue.front();
-  queue.pop_front();
-  last_matched_[actual.context] = index;
-  const TraceRecord& expected = calls_[index];
-  if (SameCall(expected, actual)) return &expected;
-  Note(static_cast<double>(index), Where(index) + ": expected " + DescribeCall(expected) + ", got " + DescribeCall(actual));
+  if (first_unmatched_ == calls_.size()) {
+    Note(static_cast<double>(calls_.size()), "the end of the trace: expected nothing more, got " + DescribeCall(actual));
+  } else {
+    const std::string& instead = instead_[first_unmatched_];
+  Note(static_cast<double>(first_unmatched_), Where(first_unmatched_) + ": expected " +
+                                                  DescribeCall(calls_[first_unmatched_]) + ", got " +
+                                                  (instead.empty() ? DescribeCall(actual) : instead));
+  }
   return nullptr;
 }
 
@@ -120,12 +178,14 @@ void ReplayCheck::CloseSession(const TraceRecord* deinitialize) {
   if (deinitialize == nullptr) return;
   const size_t limit = static_cast<size_t>(deinitialize - calls_.data());
   platform::FastMutexLock lock(mutex_);
-  for (auto& [context, queue] : pending_) {
-    if (!queue.empty() && queue.front() < limit)
-      Note(static_cast<double>(queue.front()),
-           Where(queue.front()) + ": expected " + DescribeCall(calls_[queue.front()]) + ", got nothing (the script never made it)");
-    while (!queue.empty() && queue.front() < limit) queue.pop_front();
+  for (size_t i = first_unmatched_; i < limit; ++i) {
+    if (matched_[i]) continue;
+    Note(static_cast<double>(i), Where(i) + ": expected " + DescribeCall(calls_[i]) + ", got " +
+                                     (instead_[i].empty() ? "nothing (the script never made it)" : instead_[i]));
+    break;
   }
+  for (size_t i = first_unmatched_; i < limit; ++i) matched_[i] = true;
+  while (first_unmatched_ < calls_.size() && matched_[first_unmatched_]) ++first_unmatched_;
 }
 
 bool ReplayCheck::HasDifference() const {

@@ -2,8 +2,7 @@
 // events as a scenario for the simulated library.
 #pragma once
 
-#include <deque>
-#include <map>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,13 +15,25 @@ namespace vexlan::recorder {
 // Reads a whole trace: its records in order, or false with `error` ("LINE: what is wrong").
 bool ReadTrace(const std::string& text, std::vector<TraceRecord>* records, std::string* error);
 
-// Compares calls, as they come, with a trace's calls. The calls made outside callbacks form one sequence,
-// and the calls made from each callback (by its kind, device and number) another, so that a callback that
-// runs a little earlier or later than it did while recording is no difference. The first difference is
-// the one that comes first in the trace.
+// Compares calls, as they come, with a trace's calls: each call matches the earliest equal call among the
+// next few not yet matched (the trace's order, with room for calls from callbacks, which may run a little
+// earlier or later than they did while recording). A call that matches none is a difference at the earliest
+// call not yet matched; so is a recorded call never made. The first difference is the one that comes
+// first in the trace.
+//
+// It also keeps the device events, which the simulated library plays by the clock, from overtaking the
+// script: an event is handed on only once as many calls have started as had when the event came while
+// recording, or after a second (a changed script may never get there).
+// The script itself is never held: a script held inside a call is busy, and the module would keep the
+// event for later where the recording saw it delivered at once.
 class ReplayCheck {
  public:
-  explicit ReplayCheck(std::vector<TraceRecord> records);
+  explicit ReplayCheck(const std::vector<TraceRecord>& records);
+
+  // A call is about to start.
+  void BeforeCall();
+  // A callback (enumerations excepted) is about to be handed to the module: waits for its turn.
+  void BeforeCallback(const std::string& key);
 
   // The recorded call that `actual` matched, or null: a difference, or nothing more was recorded there.
   // The pointer stays valid for the life of the check.
@@ -41,14 +52,27 @@ class ReplayCheck {
   };
   void Note(double position, std::string text) REQUIRES(mutex_);
   std::string Where(size_t index) const;
+  // One wait on `turn_`, no later than `deadline`; false once it has passed.
+  bool WaitOnce(std::chrono::steady_clock::time_point deadline) REQUIRES(mutex_);
 
-  const std::vector<TraceRecord> calls_;  // the trace's calls, in order
+  struct Turn {
+    std::string key;
+    uint64_t calls_before;  // calls started before the event came
+    bool done = false;      // handed on, or given up on
+  };
+
+  std::vector<TraceRecord> calls_;  // the trace's calls, in order; set by the constructor only
   uint64_t dropped_ = 0;
   mutable platform::FastMutex mutex_;
-  std::map<std::string, std::deque<size_t>> pending_ GUARDED_BY(mutex_);  // by context
-  std::map<std::string, size_t> last_matched_ GUARDED_BY(mutex_);
+  std::vector<bool> matched_ GUARDED_BY(mutex_);
+  std::vector<std::string> instead_ GUARDED_BY(mutex_);  // the call that came first while it was due
+  size_t first_unmatched_ GUARDED_BY(mutex_) = 0;
   std::optional<Difference> first_ GUARDED_BY(mutex_);
   uint64_t compared_ GUARDED_BY(mutex_) = 0;
+  std::vector<Turn> turns_ GUARDED_BY(mutex_);  // the trace's events, in order
+  size_t next_turn_ GUARDED_BY(mutex_) = 0;     // the first not done
+  uint64_t started_ GUARDED_BY(mutex_) = 0;
+  platform::FastCondition turn_;
 };
 
 // The trace's device events as a scenario (simulator/scenario.h): the devices it enumerated first are
