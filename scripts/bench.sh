@@ -29,6 +29,8 @@ pairs = [  # target, baseline, bound
     ("BM_SetImageFromFileResized_Png1080", "BM_Baseline_PlatformDecode_Png1080", 1.15),
     ("BM_SetImageFromFileResized_Jpeg1080", "BM_Baseline_PlatformDecode_Jpeg1080", 1.15),
     ("BM_CanvasRawFromLua", "BM_Baseline_Memcpy307224", 1.5),
+    ("BM_FanOutThroughRecorder", "BM_Baseline_FanOutWithoutRecorder", 1.10),
+    ("BM_SetImageThroughRecorder", "BM_Baseline_SetImageWithoutRecorder", 1.25),
 ]
 print(f"{'target':40} {'ns':>12} {'baseline':40} {'ns':>12} {'ratio':>6} {'bound':>6}")
 for target, baseline, bound in pairs:

@@ -213,8 +213,10 @@ TEST(TraceSample, TheReferencesSampleReadsReplaysAndBecomesAScenario) {
     }
     check.CloseSession(deinitialize);
     EXPECT_EQ(check.HasDifference(), change) << check.Report();
-    if (change) EXPECT_NE(check.Report().find(", got SetString d2 page=1 index=0 length=6 text=\"changed\""),
-                          std::string::npos) << check.Report();
+    if (change) {
+      EXPECT_NE(check.Report().find(", got SetString d2 page=1 index=0 length=6 text=\"changed\""), std::string::npos)
+          << check.Report();
+    }
   }
 }
 
