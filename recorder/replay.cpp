@@ -134,6 +134,7 @@ void ReplayCheck::BeforeCallback(const std::string& key) {
   if (at == turns_.size()) return;  // not in the trace: handed on at once
   const auto deadline = std::chrono::steady_clock::now() + kLongestTurn;
   while (started_ < turns_[at].calls_before && WaitOnce(deadline)) continue;
+  if (started_ < turns_[at].calls_before) ++late_;
   turns_[at].done = true;
   while (next_turn_ < turns_.size() && turns_[next_turn_].done) ++next_turn_;
   turn_.NotifyAll();
@@ -198,6 +199,8 @@ std::string ReplayCheck::Report() const {
   std::string report = first_ ? "first difference at " + first_->text
                               : "no difference (" + std::to_string(compared_) + " calls compared with " +
                                     std::to_string(calls_.size()) + " recorded)";
+  if (late_ > 0)
+    report += "\n" + std::to_string(late_) + " device events waited a second for calls that had come before them while recording";
   if (dropped_ > 0)
     report += "\nthe trace lost " + std::to_string(dropped_) + " records to a full buffer: the comparison is incomplete";
   return report + "\n";

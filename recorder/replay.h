@@ -72,6 +72,7 @@ class ReplayCheck {
   std::vector<Turn> turns_ GUARDED_BY(mutex_);  // the trace's events, in order
   size_t next_turn_ GUARDED_BY(mutex_) = 0;     // the first not done
   uint64_t started_ GUARDED_BY(mutex_) = 0;
+  uint64_t late_ GUARDED_BY(mutex_) = 0;  // events handed on at the deadline
   platform::FastCondition turn_;
 };
 
