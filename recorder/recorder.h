@@ -46,6 +46,12 @@ class Recorder {
   HResult Unused(const char* name, void* device, HResult result);
   const DirectOutputBinding& real() const { return real_; }
 
+  // The handlers the real library is given in place of the module's.
+  static void OnEnumerate(void* device, void* context);
+  static void OnDeviceChange(void* device, uint8_t added, void* context);
+  static void OnPage(void* device, uint32_t page, uint8_t activated, void* context);
+  static void OnSoftButtons(void* device, uint32_t buttons, void* context);
+
  private:
   enum CallbackKind { kEnumerate, kArrival, kRemoval, kPage, kButtons, kCallbackKinds };
   struct EnumerateForward {
@@ -63,11 +69,6 @@ class Recorder {
   template <typename Forward>
   void Callback(CallbackKind kind, void* device, PendingRecord&& record, Forward forward);
   void WriteReport();
-
-  static void OnEnumerate(void* device, void* context);
-  static void OnDeviceChange(void* device, uint8_t added, void* context);
-  static void OnPage(void* device, uint32_t page, uint8_t activated, void* context);
-  static void OnSoftButtons(void* device, uint32_t buttons, void* context);
 
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   DirectOutputBinding real_;
