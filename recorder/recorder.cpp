@@ -1,5 +1,6 @@
 #include "recorder/recorder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@ namespace vexlan::recorder {
 namespace {
 
 constexpr size_t kDefaultBuffer = 4096;
+constexpr long kLargestBuffer = 1 << 20;  // records; a larger setting is taken as this
 const char* const kKindNames[] = {"enumerate", "arrival", "removal", "page", "buttons"};
 
 // The callback the calling thread is in, if any: the calls it makes are recorded as made from it.
@@ -87,7 +89,7 @@ Recorder::Recorder() {
   if (trace.empty()) trace = "vexlan.trace";
   whole_pictures_ = ReadSetting("VEXLAN_RECORDER_PICTURES", "RecorderPictures") == "whole";
   const long buffer = std::atol(ReadSetting("VEXLAN_RECORDER_BUFFER", "RecorderBuffer").c_str());
-  const size_t capacity = buffer > 0 ? static_cast<size_t>(buffer) : kDefaultBuffer;
+  const size_t capacity = buffer > 0 ? static_cast<size_t>(std::min(buffer, kLargestBuffer)) : kDefaultBuffer;
   std::string header = std::string(kTraceHeader) + "\n# library " + library +
                        (real_.loaded() ? "" : " (not loaded: every call answers E_NOTIMPL)") + "\n# pictures " +
                        (whole_pictures_ ? "whole" : "by hash") + "\n# buffer " + std::to_string(capacity) + " records";

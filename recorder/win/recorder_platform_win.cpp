@@ -46,7 +46,7 @@ std::string ReadSetting(const char* variable, const char* registry_value) {
   wchar_t value[kValueBytes / sizeof(wchar_t)] = {};
   const DWORD units = GetEnvironmentVariableW(Widen(variable).c_str(), value, kValueBytes / sizeof(wchar_t));
   if (units > 0 && units < kValueBytes / sizeof(wchar_t)) return Narrow(value);
-  return RegistryValue(registry_value);
+  return *registry_value != '\0' ? RegistryValue(registry_value) : "";
 }
 
 void* OpenRealLibrary(const std::string& path) {
