@@ -24,9 +24,12 @@ if "%current%"=="" (
 )
 set "trace=%~2"
 if "%trace%"=="" set "trace=%USERPROFILE%\vexlan.trace"
-reg add "%key%" /v RecordedLibrary /t REG_SZ /d "%current%" /f >nul || exit /b 1
-reg add "%key%" /v RecorderTrace /t REG_SZ /d "%trace%" /f >nul || exit /b 1
-reg add "%key%" /v DirectOutput /t REG_SZ /d "%recorder%" /f >nul || exit /b 1
+reg add "%key%" /v RecordedLibrary /t REG_SZ /d "%current%" /f >nul
+if errorlevel 1 exit /b 1
+reg add "%key%" /v RecorderTrace /t REG_SZ /d "%trace%" /f >nul
+if errorlevel 1 exit /b 1
+reg add "%key%" /v DirectOutput /t REG_SZ /d "%recorder%" /f >nul
+if errorlevel 1 exit /b 1
 echo Recording: the next sessions are written to %trace%
 echo (the real library: %current%). Run "use-recorder.cmd off" to stop.
 exit /b 0
@@ -42,7 +45,8 @@ if "%real%"=="" (
   echo The real library's path was not kept: register it again, as INSTALL.md says.
   exit /b 1
 )
-reg add "%key%" /v DirectOutput /t REG_SZ /d "%real%" /f >nul || exit /b 1
+reg add "%key%" /v DirectOutput /t REG_SZ /d "%real%" /f >nul
+if errorlevel 1 exit /b 1
 reg delete "%key%" /v RecordedLibrary /f >nul
 echo Not recording: vexlan loads %real% again.
 exit /b 0
