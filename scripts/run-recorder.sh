@@ -24,7 +24,7 @@ else
     file:close()
     print(devices)' </dev/null | tr -d '\r') || exit 2
   [ -f "$output/replay.scenario" ] || exit 2
-  export VEXLAN_SIM_DEVICES="$devices" VEXLAN_REPLAY_TRACE="$(host_path "$replay")"
+  export VEXLAN_SIM_DEVICES="$devices" VEXLAN_REPLAY_TRACE="$(host_path "$replay")" VEXLAN_SIM_SCENARIO_IN_STEP=1
   export VEXLAN_REPLAY_REPORT="$(host_path "$replay_report")"
   scenario="$output/replay.scenario"
 fi
