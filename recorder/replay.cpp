@@ -258,7 +258,9 @@ bool TraceToScenario(const std::string& trace, const std::string& keys, std::str
       event = "plug " + tag_of(record.device);  // a device first reported by a later enumeration
       add_unit(record.device);
     } else if (record.kind == "arrival" && known != unit_of.end()) {
-      if (units[known->second].present) continue;
+      // An arrival of a unit still present: its removal came before the module listened. The replay
+      // removes it at the same moment, so that the module gets the arrival as it did.
+      if (units[known->second].present) events.emplace_back(at, "unplug " + id);
       units[known->second].present = true;
       event = "replug " + id;
     } else if (record.kind == "arrival") {
