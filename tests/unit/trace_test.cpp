@@ -220,5 +220,19 @@ TEST(TraceSample, TheReferencesSampleReadsReplaysAndBecomesAScenario) {
   }
 }
 
+TEST(TraceSample, AnArrivalOfAUnitStillPresentIsReplayedAsARemovalAndAReturn) {
+  // The unit left before the module registered for device changes, so only its return was recorded.
+  const std::string trace =
+      "0.1 1 call Initialize text=\"x\" -> 0x00000000\n"
+      "0.2 1 enumerate d1 n=1\n"
+      "0.2 1 call GetDeviceType d1 in=enumerate:d1:1 -> 0x00000000 guid={3E083CD8-6A37-4A58-80A8-3D6A2C07513E}\n"
+      "0.2 1 call Enumerate handler=1 -> 0x00000000\n"
+      "0.6 2 arrival d1 n=1 added=1\n";
+  std::string scenario, devices, error;
+  ASSERT_TRUE(TraceToScenario(trace, "", &scenario, &devices, &error)) << error;
+  EXPECT_EQ(devices, "SFIP");
+  EXPECT_NE(scenario.find("0.500000  unplug 1\n0.500000  replug 1\n"), std::string::npos) << scenario;
+}
+
 }  // namespace
 }  // namespace vexlan::recorder
