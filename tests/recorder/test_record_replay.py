@@ -50,10 +50,18 @@ def check(condition, what):
 
 
 def same_replay(interpreter, folder, example):
+    """Under Wine on a loaded machine a script whose callbacks read its frame counter can see an event a
+    frame earlier or later than it did while recording: there a session is recorded and replayed a
+    second time after a difference, and the first is printed. Two differences in a row fail."""
     script, scenario = os.path.join(EXAMPLES, example + ".lua"), os.path.join(EXAMPLES, example + ".scenario")
-    trace = record(interpreter, folder, script, scenario)
-    status, errors = replay(interpreter, folder, trace, script, scenario)
-    check(status == 0 and "replay: no difference" in errors, f"{example}: exit {status}\n{errors}")
+    for attempt in range(2 if interpreter == "wine" else 1):
+        trace = record(interpreter, folder, script, scenario)
+        status, errors = replay(interpreter, folder, trace, script, scenario)
+        if status == 0 and "replay: no difference" in errors:
+            return
+        if attempt == 0 and interpreter == "wine":
+            print(f"RETRY {example}: exit {status}\n{errors}", file=sys.stderr)
+    check(False, f"{example}: exit {status}\n{errors}")
 
 
 # Each change, and what the report must say: the call, what was expected and what came.
