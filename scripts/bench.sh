@@ -18,10 +18,15 @@ trap 'rm -f "$json"' EXIT
 python3 - "$json" <<'PY'
 import json, sys
 runs = [b for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("run_type") == "iteration"]
+# The recorder's pairs compare the calling thread's processor time: its writer thread does its work on
+# another core, which on a machine shared with other work shows in the real time of both.
+ON_CPU = {"BM_FanOutThroughRecorder", "BM_Baseline_FanOutWithoutRecorder", "BM_SetImageThroughRecorder",
+          "BM_Baseline_SetImageWithoutRecorder"}
 fastest = {}
 for run in runs:
     name = run["run_name"]
-    fastest[name] = min(fastest.get(name, float("inf")), run["real_time"] * {"ns": 1, "us": 1e3, "ms": 1e6}[run["time_unit"]])
+    time = run["cpu_time" if name in ON_CPU else "real_time"]
+    fastest[name] = min(fastest.get(name, float("inf")), time * {"ns": 1, "us": 1e3, "ms": 1e6}[run["time_unit"]])
 pairs = [  # target, baseline, bound
     ("BM_FanOutSoftButtonToTenTrios", "BM_Baseline_ThirtyBarePcalls", 1.5),
     ("BM_ConvertRawImage", "BM_Baseline_Memcpy230400", 2.0),
