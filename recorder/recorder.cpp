@@ -145,16 +145,16 @@ HResult Recorder::Finish(PendingRecord&& record, HResult result, const void* pic
   return *recorded->result;
 }
 
+void Recorder::NumberLocked(CallbackKind kind, void* device, PendingRecord* record) {
+  record->time = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  record->thread = ThreadNumber();
+  record->kind = kKindNames[kind];
+  record->device = DeviceIdLocked(device);
+  record->number = ++callbacks_[kind][record->device];
+}
+
 template <typename Forward>
-void Recorder::Callback(CallbackKind kind, void* device, PendingRecord&& record, Forward forward) {
-  record.time = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  record.thread = ThreadNumber();
-  record.kind = kKindNames[kind];
-  {
-    platform::FastMutexLock lock(mutex_);
-    record.device = DeviceIdLocked(device);
-    record.number = ++callbacks_[kind][record.device];
-  }
+void Recorder::Deliver(CallbackKind kind, PendingRecord&& record, Forward forward) {
   if (check_ != nullptr && kind != kEnumerate)
     check_->BeforeCallback(CallbackKey(kKindNames[kind], record.device, record.number));
   const CallbackContext outer = t_context;
@@ -179,51 +179,61 @@ void Recorder::WriteReport() {
 // ---- callbacks ------------------------------------------------------------------------------------
 
 void Recorder::OnEnumerate(void* device, void* context) {
+  Recorder& self = Instance();
   const auto* forward = static_cast<const EnumerateForward*>(context);
-  Instance().Callback(kEnumerate, device, PendingRecord(), [&] { forward->handler(device, forward->context); });
+  PendingRecord record;
+  {
+    platform::FastMutexLock lock(self.mutex_);
+    self.NumberLocked(kEnumerate, device, &record);
+  }
+  self.Deliver(kEnumerate, std::move(record), [&] { forward->handler(device, forward->context); });
 }
 
 void Recorder::OnDeviceChange(void* device, uint8_t added, void* context) {
   Recorder& self = Instance();
+  const CallbackKind kind = added != 0 ? kArrival : kRemoval;
+  PendingRecord record;
+  record.Add("added", added);
   DeviceChangeHandlerFn handler;
   {
     platform::FastMutexLock lock(self.mutex_);
     handler = self.device_handler_;
+    self.NumberLocked(kind, device, &record);
   }
-  PendingRecord record;
-  record.Add("added", added);
-  self.Callback(added != 0 ? kArrival : kRemoval, device, std::move(record), [&] {
+  self.Deliver(kind, std::move(record), [&] {
     if (handler != nullptr) handler(device, added, context);
   });
 }
 
 void Recorder::OnPage(void* device, uint32_t page, uint8_t activated, void* context) {
   Recorder& self = Instance();
+  PendingRecord record;
+  record.Add("page", page);
+  record.Add("active", activated);
   PageChangeHandlerFn handler = nullptr;
   {
     platform::FastMutexLock lock(self.mutex_);
     auto found = self.page_handlers_.find(device);
     if (found != self.page_handlers_.end()) handler = found->second;
+    self.NumberLocked(kPage, device, &record);
   }
-  PendingRecord record;
-  record.Add("page", page);
-  record.Add("active", activated);
-  self.Callback(kPage, device, std::move(record), [&] {
+  self.Deliver(kPage, std::move(record), [&] {
     if (handler != nullptr) handler(device, page, activated, context);
   });
 }
 
 void Recorder::OnSoftButtons(void* device, uint32_t buttons, void* context) {
   Recorder& self = Instance();
+  PendingRecord record;
+  record.Add("mask", buttons, true);
   SoftButtonHandlerFn handler = nullptr;
   {
     platform::FastMutexLock lock(self.mutex_);
     auto found = self.button_handlers_.find(device);
     if (found != self.button_handlers_.end()) handler = found->second;
+    self.NumberLocked(kButtons, device, &record);
   }
-  PendingRecord record;
-  record.Add("mask", buttons, true);
-  self.Callback(kButtons, device, std::move(record), [&] {
+  self.Deliver(kButtons, std::move(record), [&] {
     if (handler != nullptr) handler(device, buttons, context);
   });
 }

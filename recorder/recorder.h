@@ -65,9 +65,11 @@ class Recorder {
   // Records (or checks) the call and gives the module its answer.
   HResult Finish(PendingRecord&& record, HResult result, const void* picture = nullptr, Guid* guid = nullptr);
   int DeviceIdLocked(void* handle) REQUIRES(mutex_);
-  // Records a callback and runs `forward` (the module's handler) with the callback as the calls' context.
+  // Stamps a callback's record: time, thread, kind, device and its number among its kind's for the device.
+  void NumberLocked(CallbackKind kind, void* device, PendingRecord* record) REQUIRES(mutex_);
+  // Records the callback and runs `forward` (the module's handler) with it as the calls' context.
   template <typename Forward>
-  void Callback(CallbackKind kind, void* device, PendingRecord&& record, Forward forward);
+  void Deliver(CallbackKind kind, PendingRecord&& record, Forward forward);
   void WriteReport();
 
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
