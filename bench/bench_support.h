@@ -16,6 +16,8 @@ long ProcessAllocations();
 // The platform's own decode of a picture file, the baseline of the resized-file benchmarks: gdk-pixbuf
 // on Linux, GDI+ (the bitmap read out whole) on Windows. Per platform (posix/, win/).
 void DecodeWithPlatform(const std::string& path);
+// Sets an environment variable of this process (for libraries that read it later). Per platform.
+void SetEnvironment(const char* name, const std::string& value);
 // Allocations made through the counting allocator of states from NewCountingState.
 long LuaAllocations();
 

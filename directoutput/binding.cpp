@@ -35,8 +35,9 @@ void ForEachEntryPoint(EntryPoints& e, Visit visit) {
 
 }  // namespace
 
-DirectOutputBinding LoadDirectOutput() {
-  void* library = directoutput::OpenDirectOutputLibrary();
+DirectOutputBinding LoadDirectOutput() { return BindDirectOutput(directoutput::OpenDirectOutputLibrary()); }
+
+DirectOutputBinding BindDirectOutput(void* library) {
   if (library == nullptr) return DirectOutputBinding();
   DirectOutputEntryPoints e;
   ForEachEntryPoint(e, [library](const char* name, auto& entry_point) {

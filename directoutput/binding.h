@@ -83,6 +83,8 @@ class DirectOutputBinding {
 // Finds, loads and resolves the configured library. Never fails as a whole: what it cannot find stays
 // null and answers E_NOTIMPL.
 DirectOutputBinding LoadDirectOutput();
+// The same for a library already loaded (null: empty).
+DirectOutputBinding BindDirectOutput(void* library);
 
 // The names of the 22 entry points that `library` does not export ("DirectOutput_SetLed", ...), in table
 // order; all of them for a null library.

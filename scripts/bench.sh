@@ -18,12 +18,17 @@ trap 'rm -f "$json"' EXIT
 python3 - "$json" <<'PY'
 import json, sys
 runs = [b for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("run_type") == "iteration"]
+# The recorder's pairs compare the calling thread's processor time: its writer thread does its work on
+# another core, which on a machine shared with other work shows in the real time of both.
+ON_CPU = {"BM_FanOutThroughRecorder", "BM_Baseline_FanOutWithoutRecorder", "BM_SetImageThroughRecorder",
+          "BM_Baseline_SetImageWithoutRecorder"}
 fastest, fastest_cpu = {}, {}
 unit = {"ns": 1, "us": 1e3, "ms": 1e6}
 for run in runs:
     fastest_cpu[run["run_name"]] = min(fastest_cpu.get(run["run_name"], float("inf")), run["cpu_time"] * unit[run["time_unit"]])
     name = run["run_name"]
-    fastest[name] = min(fastest.get(name, float("inf")), run["real_time"] * {"ns": 1, "us": 1e3, "ms": 1e6}[run["time_unit"]])
+    time = run["cpu_time" if name in ON_CPU else "real_time"]
+    fastest[name] = min(fastest.get(name, float("inf")), time * {"ns": 1, "us": 1e3, "ms": 1e6}[run["time_unit"]])
 pairs = [  # target, baseline, bound
     ("BM_FanOutSoftButtonToTenTrios", "BM_Baseline_ThirtyPcallsWithThreeArguments", 1.15),
     ("BM_FanOutSoftButtonToTenTrios", "BM_Baseline_ThirtyBarePcalls", 1.5),
@@ -32,6 +37,8 @@ pairs = [  # target, baseline, bound
     ("BM_SetImageFromFileResized_Png1080", "BM_Baseline_PlatformDecode_Png1080", 1.15),
     ("BM_SetImageFromFileResized_Jpeg1080", "BM_Baseline_PlatformDecode_Jpeg1080", 1.15),
     ("BM_CanvasRawFromLua", "BM_Baseline_Memcpy307224", 1.5),
+    ("BM_FanOutThroughRecorder", "BM_Baseline_FanOutWithoutRecorder", 1.10),
+    ("BM_SetImageThroughRecorder", "BM_Baseline_SetImageWithoutRecorder", 1.25),
 ]
 print(f"{'target':40} {'ns':>12} {'baseline':40} {'ns':>12} {'ratio':>6} {'bound':>6}")
 for target, baseline, bound in pairs:

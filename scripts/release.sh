@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Windows release zip, dist/vexlan-VERSION-win64.zip, one folder that works wherever it is
-# unpacked: vexlan.dll, vexlan_sim.dll, the Lua layer (vexlan\*.lua), the .cmd files that register the
-# simulator, run the examples and check the set-up, a Lua 5.1 interpreter for them (lua\), the examples,
+# unpacked: vexlan.dll, vexlan_sim.dll, vexlan_recorder.dll, the Lua layer (vexlan\*.lua), the .cmd files
+# that register the simulator or the recorder, run the examples and check the set-up, a Lua 5.1
+# interpreter for them (lua\), the examples,
 # the reference and the install guide. Builds the Windows configuration first (Debian 12, as root);
 # VEXLAN_RELEASE_BUILD names a Windows build folder to take the binaries from as they are.
 set -euo pipefail
@@ -11,7 +12,7 @@ build=${VEXLAN_RELEASE_BUILD:-}
 if [ -z "$build" ]; then
   bash scripts/setup.sh >&2
   cmake --preset windows >/dev/null
-  cmake --build --preset windows --target vexlan vexlan_sim lua >&2
+  cmake --build --preset windows --target vexlan vexlan_sim vexlan_recorder lua >&2
   build="$root/build/windows"
 fi
 version=$(sed -n 's/^version = "\(.*\)-[0-9]*"$/\1/p' vexlan-*.rockspec)
@@ -19,7 +20,7 @@ name="vexlan-$version-win64"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/$name/examples" "$stage/$name/docs" "$stage/$name/vexlan" "$stage/$name/lua"
-for binary in vexlan.dll vexlan_sim.dll lua/lua.exe lua/lua51.dll; do
+for binary in vexlan.dll vexlan_sim.dll vexlan_recorder.dll lua/lua.exe lua/lua51.dll; do
   x86_64-w64-mingw32-strip -o "$stage/$name/$binary" "$build/${binary#lua/}"
 done
 cp .deps/lua5.1/COPYRIGHT "$stage/$name/lua/COPYRIGHT.txt"

@@ -21,6 +21,11 @@ options:
   -i, --interpreter NAME  lua5.1 (default), luajit, or wine: the Windows build's lua.exe under Wine
   -g, --grace SECONDS     how long the script may run on after the scenario ends (default 5)
       --sequence          also keep every picture sent, as numbered PNG files
+      --record TRACE      records the session into TRACE through the recording library (docs/reference.md,
+                          "Recording and replaying a session")
+      --replay TRACE      plays TRACE's device events at their times, answers each call as it was answered
+                          then, and reports the script's first call that differs (exit status 1); with -s,
+                          only the scenario's key lines are played, as standard input is not in a trace
   -w, --web PORT          serves the panels live on http://127.0.0.1:PORT/ (0: any free port; the
                           address is printed at start): see them change, press their soft buttons,
                           turn pages, plug and unplug devices while the script runs; without a
@@ -39,7 +44,7 @@ fail() {
   exit 2
 }
 
-devices=X52P,SFIP scenario= output=./vexlan-out interpreter=lua5.1 grace=5 sequence=0 quiet=0 web=
+devices=X52P,SFIP scenario= output=./vexlan-out interpreter=lua5.1 grace=5 sequence=0 quiet=0 web= record= replay=
 while [ $# -gt 0 ]; do
   case "$1" in
     -d | --devices) [ $# -ge 2 ] || fail "$1 needs a value"; devices=$2; shift 2 ;;
@@ -48,6 +53,8 @@ while [ $# -gt 0 ]; do
     -i | --interpreter) [ $# -ge 2 ] || fail "$1 needs a value"; interpreter=$2; shift 2 ;;
     -g | --grace) [ $# -ge 2 ] || fail "$1 needs a value"; grace=$2; shift 2 ;;
     --sequence) sequence=1; shift ;;
+    --record) [ $# -ge 2 ] || fail "$1 needs a value"; record=$2; shift 2 ;;
+    --replay) [ $# -ge 2 ] || fail "$1 needs a value"; replay=$2; shift 2 ;;
     -w | --web) [ $# -ge 2 ] || fail "$1 needs a value"; web=$2; shift 2 ;;
     -q | --quiet) quiet=1; shift ;;
     -h | --help) usage; exit 0 ;;
@@ -68,6 +75,8 @@ for tag in "${tags[@]}"; do
   case "$tag" in X52P | SFIP | UNKN) ;; *) fail "unknown device tag \"$tag\" in --devices (X52P, SFIP or UNKN)" ;; esac
 done
 [ -z "$scenario" ] || [ -f "$scenario" ] || fail "no such scenario: $scenario"
+[ -z "$replay" ] || [ -f "$replay" ] || fail "no such trace: $replay"
+[ -z "$record" ] || [ -z "$replay" ] || fail "--record and --replay go one at a time"
 mkdir -p "$output" 2>/dev/null && [ -w "$output" ] || fail "cannot write to the output folder $output"
 
 # Builds quietly; shows the build's output only when it fails.
@@ -94,27 +103,30 @@ if [ "$interpreter" = wine ]; then
   if [ -z "$build" ]; then
     quietly bash "$root/scripts/setup.sh"
     quietly cmake -S "$root" --preset windows
-    quietly cmake --build "$root/build/windows" --target vexlan vexlan_sim lua
+    quietly cmake --build "$root/build/windows" --target vexlan vexlan_sim vexlan_recorder lua
     build="$root/build/windows"
   fi
   host_path() { WINEPREFIX="$build/wineprefix" winepath -w "$1" 2>/dev/null; }
   "$build/wine-run.sh" reg add 'HKLM\SOFTWARE\Vexlan\DirectOutput' /v DirectOutput /t REG_SZ \
     /d "$(host_path "$build/vexlan_sim.dll")" /f >/dev/null 2>&1
   lua=("$build/wine-run.sh" "$build/lua.exe")
+  library_file() { printf '%s.dll' "$build/$1"; }
 else
   build=${VEXLAN_RUN_BUILD:-}
   if [ -z "$build" ]; then
     quietly bash "$root/scripts/setup.sh" run
     quietly cmake -S "$root" --preset run
-    quietly cmake --build "$root/build/run" --target vexlan vexlan_sim
+    quietly cmake --build "$root/build/run" --target vexlan vexlan_sim vexlan_recorder
     build="$root/build/run"
   fi
   host_path() { printf '%s' "$1"; }
   export LUA_CPATH="$build/?.so;${LUA_CPATH:-;;}" LUA_PATH="$build/?.lua;${LUA_PATH:-;;}"
   export VEXLAN_DIRECTOUTPUT="$build/vexlan_sim.so"
   lua=("$interpreter")
+  library_file() { printf '%s.so' "$build/$1"; }
 fi
 export VEXLAN_SIM_OUTPUT="$(host_path "$output")"
+[ -z "$record$replay" ] || source "$root/scripts/run-recorder.sh"
 
 scenario_end=
 if [ -n "$scenario" ]; then
@@ -157,4 +169,5 @@ set -e
 if [ "$status" = 124 ]; then
   echo "run.sh: the script was still running $grace s after the scenario ended; stopped it" >&2
 fi
+[ -z "$replay" ] || replay_verdict "$status"
 exit "$status"

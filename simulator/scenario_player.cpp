@@ -31,6 +31,8 @@ bool ScenarioPlayer::Load(int devices_at_start, std::string* error) {
   if (!ParseScenario(text, path, &scenario_, error) || !CheckDeviceIds(scenario_, devices_at_start, path, error))
     return false;
   loaded_ = true;
+  const char* in_step = std::getenv("VEXLAN_SIM_SCENARIO_IN_STEP");
+  in_step_ = in_step != nullptr && std::string(in_step) == "1";
   return true;
 }
 
@@ -59,6 +61,7 @@ void ScenarioPlayer::Play(Simulator& simulator) {
       case Kind::kKey: input_.Write(event.text); break;
       case Kind::kEnd: break;
     }
+    if (in_step_ && event.kind != Kind::kKey) simulator.Flush();
   }
   wait_until(scenario_.end);
   simulator.Flush();  // what the scenario caused has reached the script before its input ends

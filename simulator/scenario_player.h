@@ -1,6 +1,8 @@
 // Plays a scenario file (VEXLAN_SIM_SCENARIO) on a thread of its own from the library's first Initialize:
 // each event at its time, through the simulator's own controls, and its key events into standard input,
-// which it ends when the scenario is over.
+// which it ends when the scenario is over. With VEXLAN_SIM_SCENARIO_IN_STEP=1 (a replay) it also waits
+// for each device event to be handled before it plays the next line, so that no key overtakes an event
+// that came before it.
 #pragma once
 
 #include <filesystem>
@@ -28,6 +30,7 @@ class ScenarioPlayer {
 
   Scenario scenario_;
   bool loaded_ = false;
+  bool in_step_ = false;
   bool started_ = false;
   StdinFeed input_;
   std::thread thread_;
