@@ -12,6 +12,7 @@
 #include "events/dispatch.h"
 #include "events/event_handlers.h"
 #include "module/client_registry.h"
+#include "module/lua_functions.h"
 #include "recorder/recorder.h"
 #include "simulator/sim_control.h"
 #include "tests/support/directoutput_config.h"
@@ -48,18 +49,16 @@ class TenListeningStates {
                     "vexlan.RegisterSoftButtonCallback('SFIP', 1, f)\n"
                     "vexlan.RegisterSoftButtonDownCallback('SFIP', 1, f)\n"
                     "vexlan.RegisterSoftButtonUpCallback('SFIP', 1, f)\n");
-      ParkForListen(*ClientTable::Instance().FindClient(state), state);
+      ParkForListen(*FindCallingClient(state));
       states_.push_back(state);
     }
-    slot_ = DeviceManager::Instance().table().PresentSlotOfHandle(sim::HandleOf(2)).slot;
   }
   ~TenListeningStates() {
     for (lua_State* state : states_) {
-      ReturnFromListen(*ClientTable::Instance().FindClient(state));
+      ReturnFromListen(*FindCallingClient(state));
       lua_close(state);
     }
   }
-  int32_t slot() const { return slot_; }
   double Calls() const {
     double calls = 0;
     for (lua_State* state : states_) {
@@ -72,19 +71,16 @@ class TenListeningStates {
 
  private:
   std::vector<lua_State*> states_;
-  int32_t slot_ = -1;
 };
 
-// The handler the library is given: the module's fan-out of the event to the slot's clients.
-int32_t fan_out_slot = -1;
-void FanOutHandler(void* /*device*/, uint32_t buttons, void* /*context*/) { FanOutSoftButtonEvent(fan_out_slot, buttons); }
+// The handler the library is given: the module's own, which fans the event out to the unit's clients.
+void FanOutHandler(void* device, uint32_t buttons, void* context) { SoftButtonHandler(device, buttons, context); }
 
 // The fan-out as the library's thread runs it, with the recorder's handler in front of it (a copy of the
 // recorder linked into this program, writing its trace to the temporary folder, with no library behind it),
 // against the handler called as the library calls it without the recorder.
 void FanOut(benchmark::State& bench, bool recorded) {
   TenListeningStates states;
-  fan_out_slot = states.slot();
   void* const device = sim::HandleOf(2);
   recorder::Recorder* recording = nullptr;
   if (recorded) {

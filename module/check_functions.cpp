@@ -27,6 +27,9 @@ struct KnownLibrary {
 };
 const KnownLibrary kKnownLibraries[] = {
     {"luaopen_vexlan_sim", "the simulated library vexlan_sim (no hardware is driven)"},
+    {"luaopen_vexlan_recorder",
+     "the recording library vexlan_recorder: it passes every call on to the library named in RecordedLibrary "
+     "(VEXLAN_RECORDER_LIBRARY on Linux) and writes a trace; to stop recording, name that library again"},
 };
 constexpr char kHardwareLibrary[] = "the hardware's DirectOutput library";
 

@@ -69,8 +69,9 @@ def linux():
         ("Initialize fails", sim, "require('vexlan_sim').fail('Initialize', 0x80004005)", "Initialize", "FAIL",
          "answered 0x80004005"),
         ("no devices", sim, "local s = require('vexlan_sim') s.unplug(1) s.unplug(2)", "devices", "FAIL", "none attached"),
-        ("the simulator", sim, "", "devices", "ok", "2 attached: X52P, SFIP"),
+        ("the simulator", sim, "", "devices", "ok", "2 attached: SFIP, X52P"),
         ("the simulator, named", sim, "", "library", "ok", "the simulated library vexlan_sim"),
+        ("the recorder, named", f"{BUILD}/vexlan_recorder.so", "", "library", "ok", "the recording library"),
         ("the host", sim, "", "host", "ok", "the same as vexlan's"),
     ]
     if os.path.exists("/etc/vexlan/DirectOutput"):
@@ -132,7 +133,7 @@ def wine():
             ("Initialize fails", [f"{add} /d C:\\check\\vexlan_sim.dll"],
              "require('vexlan_sim').fail('Initialize', 0x80004005)", "Initialize", "FAIL", "answered 0x80004005"),
             ("no devices", [], "local s = require('vexlan_sim') s.unplug(1) s.unplug(2)", "devices", "FAIL", "none attached"),
-            ("the simulator", [], "", "devices", "ok", "2 attached: X52P, SFIP"),
+            ("the simulator", [], "", "devices", "ok", "2 attached: SFIP, X52P"),
             ("the simulator, named", [], "", "library", "ok", "the simulated library vexlan_sim"),
             ("the host", [], "", "host", "ok", "on the C run-time msvcrt.dll, the same as vexlan's"),
             ("another run-time", [], "", "host", "note", "on the C run-time msvcr120.dll; vexlan uses msvcrt.dll"),

@@ -134,7 +134,7 @@ def main():
               "vexlan now uses the simulator C:\\users\\Jos" in text and
               f"\\Downloads\\{name}\\{name}\\vexlan_sim.dll" in text, text)
         text, code = result("check.cmd")
-        check("check.cmd: every step passes", code == 0 and re.search(r"devices\s+ok\s+2 attached: X52P, SFIP", text)
+        check("check.cmd: every step passes", code == 0 and re.search(r"devices\s+ok\s+2 attached: SFIP, X52P", text)
               and "every step passed" in text, text)
         text, code = result("run-example.cmd simulated_session")
         check("run-example.cmd simulated_session drives the panel", code == 0 and "the panel shows:\tbuttons 5" in text
