@@ -152,6 +152,12 @@ const luaL_Reg kRecorderFunctions[] = {
 
 }  // namespace
 
+// The library the recorder stands in front of, for vexlan_sim's check that a script's simulator is the
+// one the module drives, through the recorder too.
+extern "C" VEXLAN_EXPORT void* vexlan_recorder_recorded_library() {
+  return vexlan::recorder::Recorder::Instance().real().library();
+}
+
 extern "C" VEXLAN_EXPORT int luaopen_vexlan_recorder(lua_State* L) {
   luaL_register(L, "vexlan_recorder", kRecorderFunctions);
   return 1;

@@ -228,10 +228,14 @@ const luaL_Reg kSimFunctions[] = {
 
 // The simulator a script controls must be the one the module drives: a second copy of this library,
 // found by `require` before the configured one, would take the script's presses and plugs while the
-// module's devices never change. Such a copy refuses to open, and says which file to keep.
+// module's devices never change. Such a copy refuses to open, and says which file to keep. Behind the
+// recording library, the simulator it records is the one that counts.
 extern "C" VEXLAN_EXPORT int luaopen_vexlan_sim(lua_State* L) {
   using namespace vexlan::directoutput;
   void* configured = OpenDirectOutputLibrary();
+  using RecordedLibraryFn = void* (*)();
+  if (auto recorded = reinterpret_cast<RecordedLibraryFn>(FindEntryPoint(configured, "vexlan_recorder_recorded_library")))
+    configured = recorded();
   if (FindEntryPoint(configured, "luaopen_vexlan_sim") != reinterpret_cast<void*>(&luaopen_vexlan_sim)) {
     const std::string here = LibraryFileOfAddress(reinterpret_cast<void*>(&luaopen_vexlan_sim));
     if (configured == nullptr)
