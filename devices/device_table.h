@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "directoutput/directoutput_api.h"
-#include "devices/device_type.h"
+#include "devices/device_kinds.h"
 #include "platform/mutex.h"
 
 namespace vexlan {

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "output/picture_format.h"
+
 namespace vexlan {
 
 using HResult = int32_t;
@@ -24,11 +26,6 @@ inline constexpr HResult kE_NOTIMPL = static_cast<HResult>(0x80004001u);
 inline constexpr HResult kE_INVALIDARG = static_cast<HResult>(0x80070057u);
 inline constexpr HResult kE_OUTOFMEMORY = static_cast<HResult>(0x8007000Eu);
 inline constexpr HResult kE_PAGENOTACTIVE = static_cast<HResult>(0xFF040001u);
-
-// Device-type GUIDs of the two models the module knows.
-inline constexpr Guid kDeviceTypeFip = {0x3E083CD8, 0x6A37, 0x4A58, {0x80, 0xA8, 0x3D, 0x6A, 0x2C, 0x07, 0x51, 0x3E}};
-inline constexpr Guid kDeviceTypeX52Pro = {
-    0x29DAD506, 0xF93B, 0x4F20, {0x85, 0xFA, 0x1E, 0x02, 0xC0, 0x4F, 0xAC, 0x17}};
 
 // Handlers the module hands to the library. The flags are one byte; non-zero means true.
 extern "C" {
@@ -64,7 +61,7 @@ using SaveFileFn = HResult(void* device, uint32_t, uint32_t, uint32_t, void*, vo
 using DisplayFileFn = HResult(void* device, uint32_t, uint32_t, uint32_t, void*);
 using DeleteFileFn = HResult(void* device, uint32_t, uint32_t, void*);
 
-inline constexpr uint32_t kImageBytes = 320 * 240 * 3;
+inline constexpr uint32_t kImageBytes = kDeviceImageBytes;
 inline constexpr uint32_t kAddPageSetActive = 1;
 }  // namespace directoutput
 

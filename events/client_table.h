@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "devices/device_table.h"
-#include "devices/device_type.h"
+#include "devices/device_kinds.h"
 #include "platform/mutex.h"
 
 struct lua_State;

@@ -217,9 +217,9 @@ void TakeBackWaiting(ClientEntry& entry) REQUIRES(entry.gate) {
 
 TagReferences MakeTagReferences(lua_State* state) {
   TagReferences tags;
-  for (DeviceTypeTag tag : kDeviceTypeTags) {
-    lua_pushstring(state, TagString(tag));
-    tags.of[TagIndex(tag)] = luaL_ref(state, LUA_REGISTRYINDEX);
+  for (const DeviceKind& kind : kDeviceKinds) {
+    lua_pushstring(state, kind.name);
+    tags.of[TagIndex(kind.tag)] = luaL_ref(state, LUA_REGISTRYINDEX);
   }
   return tags;
 }

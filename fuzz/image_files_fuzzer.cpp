@@ -18,6 +18,7 @@
 #include <string>
 
 #include "output/image_canvas.h"
+#include "output/picture_format.h"
 #include "output/image_file.h"
 #include "output/image_header.h"
 #include "output/wide_text.h"
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool accepted = MayDecodeImage(data, size, &header);
   if (accepted) CheckHeader(data, size, header);
 
-  ImageCanvas canvas(320, 240, 24);
+  ImageCanvas canvas(kImageWidth, kImageHeight, 24);
   Check(canvas.ok(), "the canvas");
   DrawImageFile(canvas.BeginDraw(), wide_path);
   canvas.EndDraw();

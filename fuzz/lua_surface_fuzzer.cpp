@@ -25,13 +25,13 @@
 #include "module/client_registry.h"
 #include "simulator/sim_control.h"
 #include "tests/support/directoutput_config.h"
+#include "output/picture_format.h"
 #include "tests/support/lua_state.h"
 
 namespace vexlan::fuzz {
 namespace {
 
 constexpr int kStates = 4;
-constexpr size_t kRawImageBytes = 307224;
 
 [[noreturn]] void Broken(const char* what, const std::string& detail) {
   std::fprintf(stderr, "invariant broken: %s: %s\n", what, detail.c_str());

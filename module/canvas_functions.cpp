@@ -546,7 +546,8 @@ int c_blit_raw(lua_State* state) {
   const char* raw = luaL_checklstring(state, 2, &length);
   const double x = luaL_optnumber(state, 3, 0), y = luaL_optnumber(state, 4, 0);
   if (length != kRawImageBytes) {
-    lua_pushfstring(state, "a raw image of 307224 bytes expected, got %d bytes", static_cast<int>(length));
+    lua_pushfstring(state, "a raw image of %d bytes expected, got %d bytes", static_cast<int>(kRawImageBytes),
+                    static_cast<int>(length));
     luaL_argerror(state, 2, lua_tostring(state, -1));
   }
   canvas.Blit(reinterpret_cast<const uint8_t*>(raw), kImageWidth, kImageHeight, x, y, 0, 0, kImageWidth, kImageHeight);

@@ -88,8 +88,10 @@ void CheckInitializeAndDevices(void* library, std::vector<CheckLine>* lines) {
     Add(lines, "Initialize", Verdict::kOk, "DirectOutput_Initialize answered " + Hex(initialized));
     std::string tags;
     DeviceTable& table = manager.table();
-    for (DeviceTypeTag tag : kDeviceTypeTags)
-      for (int32_t n = table.CountPresent(&tag); n > 0; --n) tags += std::string(tags.empty() ? "" : ", ") + TagString(tag);
+    for (const DeviceKind& kind : kDeviceKinds) {
+      DeviceTypeTag tag = kind.tag;
+      for (int32_t n = table.CountPresent(&tag); n > 0; --n) tags += std::string(tags.empty() ? "" : ", ") + kind.name;
+    }
     if (tags.empty())
       Add(lines, "devices", Verdict::kFail,
           "none attached: plug a device in (the simulator's are set with VEXLAN_SIM_DEVICES, by default X52P,SFIP)");

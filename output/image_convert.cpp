@@ -8,9 +8,6 @@
 namespace vexlan {
 namespace {
 
-constexpr size_t kRawRowBytes = kImageWidth * 4;
-constexpr size_t kDeviceRowBytes = kImageWidth * 3;
-
 const uint8_t* SourceRowOf(const uint8_t* raw, int device_row) {
   return raw + kRawHeaderBytes + kRawRowBytes * static_cast<size_t>(kImageHeight - 1 - device_row);
 }

@@ -351,7 +351,7 @@ void Raster::Blit(const uint8_t* source, int32_t source_width, int32_t source_he
   const int64_t rows = std::min<int64_t>(from_bottom - from_top, clip_.bottom - to_top);
   if (columns <= 0 || rows <= 0) return;
   auto source_row = [&](int64_t row) {
-    return source + kRasterHeaderBytes + (static_cast<size_t>(from_top + row) * source_width + from_left) * 4;
+    return source + kRawHeaderBytes + (static_cast<size_t>(from_top + row) * source_width + from_left) * kRawPixelBytes;
   };
   // From itself, downward: the rows go bottom first so that none is overwritten before it is read.
   const bool backward = source == bytes_ && to_top > from_top;

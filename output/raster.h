@@ -1,5 +1,5 @@
-// A drawing surface of width x height pixels kept in the raw image layout itself: a 24-byte header
-// (zero) then the rows, top row first, each pixel 4 bytes red, green, blue and a fourth byte left at 0.
+// A drawing surface of width x height pixels kept in the raw image layout itself (picture_format.h): the
+// header (zero) then the rows, top row first, each pixel 4 bytes red, green, blue and a fourth byte left at 0.
 // A 320x240 surface is therefore, byte for byte, the string that SetImage takes.
 //
 // Raster is a view: the caller owns the bytes (RasterBytes(width, height) of them, zeroed or not). It
@@ -15,17 +15,18 @@
 #include <cstdint>
 #include <string_view>
 
+#include "output/picture_format.h"
+
 namespace vexlan {
 
 inline constexpr int32_t kRasterMaxSide = 4096;
-inline constexpr size_t kRasterHeaderBytes = 24;
 // Far enough off any surface; small enough that sums and squares of coordinates stay exact in doubles.
 inline constexpr double kRasterFar = 1 << 22;
 inline constexpr int32_t kTextMaxScale = 64;
 inline constexpr int32_t kTextLineHeight = 12;  // font units per line
 
 constexpr size_t RasterBytes(int32_t width, int32_t height) {
-  return kRasterHeaderBytes + static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+  return kRawHeaderBytes + static_cast<size_t>(width) * static_cast<size_t>(height) * kRawPixelBytes;
 }
 constexpr bool RasterSizeValid(int32_t width, int32_t height) {
   return width >= 1 && height >= 1 && width <= kRasterMaxSide && height <= kRasterMaxSide;
@@ -98,8 +99,9 @@ class Raster {
   int64_t Text(double x, double y, std::string_view text, uint32_t colour, int32_t scale);
 
  private:
-  uint8_t* Row(int64_t y) { return bytes_ + kRasterHeaderBytes + static_cast<size_t>(y) * width_ * 4; }
-  const uint8_t* Row(int64_t y) const { return bytes_ + kRasterHeaderBytes + static_cast<size_t>(y) * width_ * 4; }
+  uint8_t* Row(int64_t y) { return bytes_ + RowOffset(y); }
+  const uint8_t* Row(int64_t y) const { return bytes_ + RowOffset(y); }
+  size_t RowOffset(int64_t y) const { return kRawHeaderBytes + static_cast<size_t>(y) * width_ * kRawPixelBytes; }
   // Pixels [x0, x1] of row y, clipped.
   void Span(int64_t y, int64_t x0, int64_t x1, uint32_t colour);
   void Ring(int64_t cx, int64_t cy, double inner, double outer, bool sector, double from_degrees, double sweep_degrees,

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "devices/device_kinds.h"
 #include "simulator/scenario.h"
 
 namespace vexlan::recorder {
@@ -22,11 +23,7 @@ std::string Seconds(double seconds) {
   return text;
 }
 
-std::string TagOf(const Guid& type) {
-  if (std::memcmp(&type, &kDeviceTypeFip, sizeof type) == 0) return "SFIP";
-  if (std::memcmp(&type, &kDeviceTypeX52Pro, sizeof type) == 0) return "X52P";
-  return "UNKN";
-}
+std::string TagOf(const Guid& type) { return KindOfType(type).name; }
 
 const std::string* Field(const Fields& fields, const std::string& key) {
   for (const auto& field : fields)
@@ -231,7 +228,7 @@ bool TraceToScenario(const std::string& trace, const std::string& keys, std::str
   std::vector<std::pair<double, std::string>> events;
   auto tag_of = [&](int device) {
     auto found = facts.tag.find(device);
-    return found == facts.tag.end() ? std::string("UNKN") : found->second;
+    return found == facts.tag.end() ? std::string(kUnknownKind.name) : found->second;
   };
   auto instance_of = [&](int device) {
     auto found = facts.instance.find(device);

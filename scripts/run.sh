@@ -13,8 +13,9 @@ PNG files (one per device and page, overwritten as it changes) and as lines of t
 and in OUTPUT/panels.log; a summary of every device follows when the script ends.
 
 options:
-  -d, --devices TAGS      devices attached at start, comma-separated: X52P, SFIP or UNKN (a device of
-                          another type); default X52P,SFIP. They get the ids 1, 2, ... in this order.
+  -d, --devices TAGS      devices attached at start, comma-separated: tags of `require "vexlan.kinds"`
+                          (UNKN: a device of another type); default X52P,SFIP. They get the ids 1, 2,
+                          ... in this order.
   -s, --scenario FILE     plays FILE while the script runs: plugging, buttons, pages and characters for
                           Listen, each at its time (see docs/reference.md, "Scenarios")
   -o, --output DIR        where the PNG files and panels.log go (default ./vexlan-out)
@@ -70,10 +71,6 @@ shift
 case "$interpreter" in lua5.1 | luajit | wine) ;; *) fail "unknown interpreter $interpreter (lua5.1, luajit or wine)" ;; esac
 [[ "$grace" =~ ^[0-9]+([.][0-9]+)?$ ]] || fail "--grace takes seconds, not $grace"
 [ -z "$web" ] || { [[ "$web" =~ ^[0-9]{1,5}$ ]] && [ "$web" -le 65535 ]; } || fail "--web takes a port number (0 for any free one), not $web"
-IFS=, read -r -a tags <<<"$devices"
-for tag in "${tags[@]}"; do
-  case "$tag" in X52P | SFIP | UNKN) ;; *) fail "unknown device tag \"$tag\" in --devices (X52P, SFIP or UNKN)" ;; esac
-done
 [ -z "$scenario" ] || [ -f "$scenario" ] || fail "no such scenario: $scenario"
 [ -z "$replay" ] || [ -f "$replay" ] || fail "no such trace: $replay"
 [ -z "$record" ] || [ -z "$replay" ] || fail "--record and --replay go one at a time"
@@ -126,6 +123,22 @@ else
   library_file() { printf '%s.so' "$build/$1"; }
 fi
 export VEXLAN_SIM_OUTPUT="$(host_path "$output")"
+
+# The tags the library knows, from its catalogue of device kinds: a line of tags, then "A, B or C".
+{ read -r known_tags; read -r tag_choices; } < <("${lua[@]}" -e '
+  local tags = require("vexlan.kinds").tags
+  print(table.concat(tags, " "))
+  print(table.concat(tags, ", ", 1, #tags - 1) .. " or " .. tags[#tags])' </dev/null | tr -d '\r') ||
+  fail "the library did not load"
+known_tag() {
+  local known
+  for known in $known_tags; do [ "$known" = "$1" ] && return 0; done
+  return 1
+}
+IFS=, read -r -a tags <<<"$devices"
+for tag in "${tags[@]}"; do
+  known_tag "$tag" || fail "unknown device tag \"$tag\" in --devices ($tag_choices)"
+done
 [ -z "$record$replay" ] || source "$root/scripts/run-recorder.sh"
 
 scenario_end=

@@ -8,15 +8,13 @@
 #define STB_IMAGE_WRITE_STATIC
 #include "stb_image_write.h"
 
+#include "output/picture_format.h"
 #include "platform/utf16.h"
 #include "simulator/output_file.h"
 #include "simulator/simulator.h"
 
 namespace vexlan::sim {
 namespace {
-
-constexpr int kWidth = 320;
-constexpr int kHeight = 240;
 
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
@@ -25,11 +23,11 @@ std::string Environment(const char* name) {
 
 // The device picture as the PNG wants it: top-down rows of red, green, blue.
 std::vector<uint8_t> TopDownRgb(const std::vector<uint8_t>& picture) {
-  std::vector<uint8_t> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
-  for (int y = 0; y < kHeight; ++y) {
-    const uint8_t* row = picture.data() + static_cast<size_t>(kHeight - 1 - y) * kWidth * 3;
-    uint8_t* out = rgb.data() + static_cast<size_t>(y) * kWidth * 3;
-    for (int x = 0; x < kWidth; ++x) {
+  std::vector<uint8_t> rgb(kDeviceImageBytes);
+  for (int y = 0; y < kImageHeight; ++y) {
+    const uint8_t* row = picture.data() + (kImageHeight - 1 - y) * kDeviceRowBytes;
+    uint8_t* out = rgb.data() + y * kDeviceRowBytes;
+    for (int x = 0; x < kImageWidth; ++x) {
       out[3 * x] = row[3 * x + 2];
       out[3 * x + 1] = row[3 * x + 1];
       out[3 * x + 2] = row[3 * x];
@@ -46,7 +44,8 @@ void WriteToFile(void* file, void* data, int size) {
 bool WritePng(const std::filesystem::path& path, const std::vector<uint8_t>& rgb) {
   std::FILE* file = OpenForWriting(path);
   if (file == nullptr) return false;
-  const bool encoded = stbi_write_png_to_func(WriteToFile, file, kWidth, kHeight, 3, rgb.data(), kWidth * 3) != 0;
+  const bool encoded =
+      stbi_write_png_to_func(WriteToFile, file, kImageWidth, kImageHeight, 3, rgb.data(), kDeviceRowBytes) != 0;
   const bool written = !std::ferror(file);
   return (std::fclose(file) == 0) && encoded && written;
 }
@@ -101,7 +100,7 @@ std::string PanelView::PictureName(const Device& device, uint32_t page, uint32_t
 }
 
 void PanelView::Picture(const Device& device, uint32_t page, uint32_t index, const std::vector<uint8_t>& picture) {
-  if (!enabled() || picture.size() != static_cast<size_t>(kWidth) * kHeight * 3) return;
+  if (!enabled() || picture.size() != kDeviceImageBytes) return;
   const std::string name = PictureName(device, page, index);
   const std::vector<uint8_t> rgb = TopDownRgb(picture);
   const std::string file = name + ".png";

@@ -31,7 +31,7 @@ class PanelView {
 
   // One line about `device` (its id and tag lead it).
   void Note(const Device& device, const std::string& what);
-  // A picture sent to a page: 230400 bytes, 240 bottom-up rows of 320 blue-green-red pixels.
+  // A picture sent to a page, in the device layout of output/picture_format.h.
   void Picture(const Device& device, uint32_t page, uint32_t index, const std::vector<uint8_t>& picture);
   void Summary(const std::vector<Device>& devices);
   // UTF-16 text as a quoted UTF-8 string.

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "devices/device_kinds.h"
+
 namespace vexlan::sim {
 namespace {
 
@@ -41,7 +43,7 @@ std::string ReadEvent(std::istringstream& words, ScenarioEvent* event) {
   using Kind = ScenarioEvent::Kind;
   if (name == "plug") {
     if (first.empty() || !second.empty()) return "plug takes one device tag";
-    if (!IsDeviceTag(first)) return "unknown device tag \"" + first + "\" (X52P, SFIP or UNKN)";
+    if (!IsDeviceTag(first)) return "unknown device tag \"" + first + "\" (" + KindNameList() + ")";
     event->kind = Kind::kPlug;
     event->text = first;
   } else if (name == "unplug") {
@@ -100,7 +102,7 @@ bool CheckDeviceIds(const Scenario& scenario, int devices_at_start, const std::s
   return true;
 }
 
-bool IsDeviceTag(const std::string& tag) { return tag == "X52P" || tag == "SFIP" || tag == "UNKN"; }
+bool IsDeviceTag(const std::string& tag) { return tag == KindOfName(tag.c_str()).name; }
 
 bool ParseScenario(const std::string& text, const std::string& name, Scenario* scenario, std::string* error) {
   scenario->events.clear();

@@ -5,7 +5,7 @@
 //
 // TIME is seconds from the start (the library's first Initialize), or +SECONDS after the line before.
 // Events:
-//   plug TAG             a new device: X52P, SFIP, or UNKN for a device of another type
+//   plug TAG             a new device of a kind in devices/device_kinds.h (UNKN: of another type)
 //   unplug ID            the unit leaves
 //   replug ID [new]      the same unit comes back, under a new handle with "new"
 //   buttons ID MASK      the soft buttons' new state (decimal, or hexadecimal with 0x)
@@ -37,7 +37,7 @@ struct Scenario {
   double end = 0;
 };
 
-// The tags a scenario or the run command may name.
+// The tags a scenario may name: those of the catalogue of device kinds.
 bool IsDeviceTag(const std::string& tag);
 
 // Parses a scenario's text. On a line it cannot read, returns false with `error` set to

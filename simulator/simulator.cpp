@@ -1,5 +1,6 @@
 #include "simulator/simulator.h"
 
+#include "devices/device_kinds.h"
 #include "platform/utf16.h"
 #include "simulator/panel_view.h"
 
@@ -11,14 +12,9 @@
 namespace vexlan::sim {
 namespace {
 
-constexpr Guid kUnknownType = {0x0D15EA5E, 0x0000, 0x4000, {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
 constexpr uintptr_t kFirstHandle = 0x51000000;
 
-Guid TypeOfTag(const std::string& tag) {
-  if (tag == "SFIP") return kDeviceTypeFip;
-  if (tag == "X52P") return kDeviceTypeX52Pro;
-  return kUnknownType;
-}
+Guid TypeOfTag(const std::string& tag) { return KindOfName(tag.c_str()).type; }
 
 Guid InstanceOfId(int id) {
   return Guid{0x5EED0000u + static_cast<uint32_t>(id), 0x0001, 0x4002, {0x80, 0x03, 0, 0, 0, 0, 0, 0x04}};

@@ -10,6 +10,9 @@
 #include <cstring>
 #include <random>
 
+#include "devices/device_kinds.h"
+#include "output/picture_format.h"
+#include "simulator/scenario.h"
 #include "simulator/simulator.h"
 #include "simulator/web_files.h"
 #include "simulator/web_socket.h"
@@ -76,10 +79,26 @@ void AppendJsonString(std::string& out, const std::string& text) {
   out.push_back('"');
 }
 
+// The catalogue of device kinds and the picture format, for the page: it draws a screen, text lines and
+// the plug control from these rather than from tags of its own.
+std::string CatalogueJson() {
+  std::string out = ",\"kinds\":[";
+  for (const DeviceKind& kind : kDeviceKinds) {
+    out += &kind == kDeviceKinds ? "{\"tag\":" : ",{\"tag\":";
+    AppendJsonString(out, kind.name);
+    out += std::string(",\"screen\":") + (kind.has_screen ? "true" : "false") +
+           ",\"display_lines\":" + std::to_string(kind.display_lines) +
+           ",\"display_columns\":" + std::to_string(kind.display_columns) + "}";
+  }
+  return out + "],\"picture\":{\"width\":" + std::to_string(kImageWidth) + ",\"height\":" +
+         std::to_string(kImageHeight) + ",\"bytes\":" + std::to_string(kDeviceImageBytes) + "}";
+}
+
 std::string Json(const std::vector<DeviceRecord>& devices, uint64_t version, const std::string& run, bool keys) {
+  static const std::string catalogue = CatalogueJson();
   std::string out = "{\"version\":" + std::to_string(version) + ",\"run\":";
   AppendJsonString(out, run);
-  out += std::string(",\"keys\":") + (keys ? "true" : "false") + ",\"devices\":[";
+  out += std::string(",\"keys\":") + (keys ? "true" : "false") + catalogue + ",\"devices\":[";
   for (size_t d = 0; d < devices.size(); ++d) {
     const DeviceRecord& device = devices[d];
     if (d != 0) out += ',';
@@ -624,7 +643,7 @@ int WebView::AnswerEvents(WebRequest& request) {
 
 // Every kept picture newer than `after`, in one answer: for each, a line of five numbers (device, page,
 // index, version, and the wall-clock millisecond the script sent it) and then the picture in the device's
-// own format, 240 bottom-up rows of 320 blue, green, red pixels. One request brings every panel's new
+// layout (output/picture_format.h). One request brings every panel's new
 // picture, and the answer holds references to the pixels, not copies.
 int WebView::AnswerPictures(WebRequest& request) {
   uint64_t after;
@@ -695,7 +714,7 @@ int WebView::AnswerControl(WebRequest& request) {
   }
   if (request.path == "/plug") {
     const std::string tag = request.Text("tag");
-    if (tag != "X52P" && tag != "SFIP" && tag != "UNKN") return request.Refuse(400, "tag is X52P, SFIP or UNKN");
+    if (!IsDeviceTag(tag)) return request.Refuse(400, ("tag is " + KindNameList()).c_str());
     return request.Reply(200, std::to_string(simulator.Plug(tag)) + "\n");
   }
   return request.Refuse(404, "no such control");

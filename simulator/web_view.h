@@ -80,7 +80,7 @@ class WebView {
 
   // Under the simulator's lock: the devices as they stand now, after any change.
   void Show(const std::vector<Device>& devices);
-  // Under the simulator's lock: a picture sent to a page (230400 bytes, the device's own format).
+  // Under the simulator's lock: a picture sent to a page, in the device layout of output/picture_format.h.
   void Picture(const Device& device, uint32_t page, uint32_t index, const std::vector<uint8_t>& picture);
 
   // The state as the page reads it, in JSON; `version` counts changes.

@@ -16,13 +16,16 @@
 -- cannot do (it is absent) is answered with nil and a message.
 local vexlan = require "vexlan"
 local loop = require "vexlan.loop"
+local kinds = require "vexlan.kinds"
 
 local cockpit = { _VERSION = (vexlan.GetVersion()) }  -- the module's own, never a second copy
 
-local KIND_TAGS = { X52P = true, SFIP = true, UNKN = true }
 local LARGEST = 4294967295     -- pages and indexes are unsigned 32-bit numbers
 local TWO_TO_31, TWO_TO_32 = 2147483648, 4294967296
-local RAW_IMAGE_BYTES = 307224
+local RAW_IMAGE_BYTES = kinds.picture.raw_bytes
+local SCREEN = kinds.picture.width .. "x" .. kinds.picture.height
+local TAG_CHOICES = '"' .. table.concat(kinds.tags, '", "', 1, #kinds.tags - 1) .. '" or "'
+  .. kinds.tags[#kinds.tags] .. '"'
 
 -- The module takes numbers as signed 32-bit and passes them on as the same 32 bits unsigned: numbers
 -- from 2^31 up reach the unit exactly when written as their negative twin.
@@ -94,7 +97,8 @@ local function raw_image(name, image)
   end
   local ok, raw = pcall(function() return image:raw() end)
   if not ok or type(raw) ~= "string" or #raw ~= RAW_IMAGE_BYTES then
-    fail(name, "the image must be a 320x240 canvas or a " .. RAW_IMAGE_BYTES .. "-byte string, got " .. describe(image))
+    fail(name, "the image must be a " .. SCREEN .. " canvas or a " .. RAW_IMAGE_BYTES .. "-byte string, got "
+      .. describe(image))
   end
   return raw
 end
@@ -239,7 +243,9 @@ end
 
 function cockpit.device(tag, ordinal)
   check_type("device", "the tag", tag, "string")
-  if not KIND_TAGS[tag] then fail("device", 'the tag must be "X52P", "SFIP" or "UNKN", got ' .. describe(tag)) end
+  if type(kinds[tag]) ~= "table" or kinds[tag].tag ~= tag then
+    fail("device", "the tag must be " .. TAG_CHOICES .. ", got " .. describe(tag))
+  end
   ordinal = check_integer("device", "the ordinal", ordinal == nil and 1 or ordinal, 1, 10)
   return manage("device", device_of(tag, ordinal))
 end

@@ -50,7 +50,7 @@ ImageCanvas::ImageCanvas(int32_t width, int32_t height, uint16_t bit_count) : pa
   if (p.dib == nullptr) p.pixels = nullptr;
   if (p.pixels != nullptr && p.byte_size > 0) std::memset(p.pixels, 0, static_cast<size_t>(p.byte_size));
   if (p.byte_size > 0) p.copy = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(p.byte_size), 1));
-  p.surface.dc = p.memory_dc;
+  p.surface = DrawSurface{p.memory_dc, width, height};
 }
 
 ImageCanvas::~ImageCanvas() = default;

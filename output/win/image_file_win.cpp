@@ -432,14 +432,14 @@ HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
   return DecodeBitmap(source.get(), header.pixels, decoded);
 }
 
-// The whole decoded picture onto the 320x240 surface.
+// The whole decoded picture onto the whole surface.
 void Stretch(DrawSurface* target, const DecodedImage& image) {
   DecoderState& decoder = Decoder();
   const int previous_mode = SetStretchBltMode(target->dc, COLORONCOLOR);
   HDC source_dc = decoder.TakeDc();
   if (source_dc != nullptr) {
     HGDIOBJ previous = SelectObject(source_dc, image.dib);
-    StretchBlt(target->dc, 0, 0, 320, 240, source_dc, 0, 0, static_cast<int>(image.width),
+    StretchBlt(target->dc, 0, 0, target->width, target->height, source_dc, 0, 0, static_cast<int>(image.width),
                static_cast<int>(image.height), SRCCOPY);
     SelectObject(source_dc, previous);
     decoder.GiveBackDc(source_dc);

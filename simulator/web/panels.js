@@ -5,11 +5,17 @@
 // ended, and waits its turn when the server already follows as many pages as it will.
 "use strict";
 
-const X52_COLUMNS = 16;   // characters an X52 Pro's display line shows; the rest is drawn struck through
 const KNOWN_DEVICES = 10; // the module names at most this many devices by tag and ordinal
 const RETRY_MS = 1000;
 
 const views = new Map();
+// From the state: the catalogue of device kinds by tag, and the picture's size.
+let kinds = new Map();
+let pictureFormat = { width: 0, height: 0, bytes: 0 };
+
+function kindOf(device) {
+  return kinds.get(device.tag) || { screen: false, display_lines: 0, display_columns: 0 };
+}
 let chain = Promise.resolve();
 let bits = 8;
 let run = null;
@@ -74,7 +80,7 @@ function softButtons(view) {
 
 function blank(ctx) {
   ctx.fillStyle = "#000";
-  ctx.fillRect(0, 0, 320, 240);
+  ctx.fillRect(0, 0, pictureFormat.width, pictureFormat.height);
 }
 
 function makeView(device) {
@@ -92,9 +98,9 @@ function makeView(device) {
   view.section.append(el("div", { class: "row" }, view.unplug, view.replug, view.replugNew));
   view.pageButtons = el("div", { class: "row pages" });
   view.section.append(view.pageButtons);
-  // Only the panel has a screen; the X52 Pro and devices of other types show their pictures below.
-  if (device.tag === "SFIP") {
-    view.screen = el("canvas", { width: 320, height: 240, class: "screen" });
+  // Only kinds with a screen show one; others show their pictures below.
+  if (kindOf(device).screen) {
+    view.screen = el("canvas", { width: pictureFormat.width, height: pictureFormat.height, class: "screen" });
     view.ctx = view.screen.getContext("2d");
     blank(view.ctx);
     view.pictureNote = el("div", { class: "note picture-note" }, "no picture");
@@ -110,19 +116,21 @@ function makeView(device) {
   return view;
 }
 
-// A page's lines: an X52 Pro's display shows X52_COLUMNS characters of each, the rest is struck through.
+// A page's lines: a text display shows its kind's display_columns characters of each, the rest is struck
+// through.
 function fillLines(box, device, page) {
   const strings = page ? page.strings : {};
-  const count = Math.max(device.tag === "X52P" ? 3 : 0, ...Object.keys(strings).map(k => Number(k) + 1));
+  const { display_lines: lines, display_columns: columns } = kindOf(device);
+  const count = Math.max(lines, ...Object.keys(strings).map(k => Number(k) + 1));
   box.replaceChildren();
   for (let i = 0; i < count; ++i) {
     const text = strings[i] === undefined ? "" : strings[i];
     const characters = Array.from(text);
     if (i) box.append("\n");
-    if (device.tag === "X52P" && characters.length > X52_COLUMNS) {
-      box.append(characters.slice(0, X52_COLUMNS).join(""),
-                 el("span", { class: "cut", title: "beyond the " + X52_COLUMNS + " characters the display shows" },
-                    characters.slice(X52_COLUMNS).join("")));
+    if (columns && characters.length > columns) {
+      box.append(characters.slice(0, columns).join(""),
+                 el("span", { class: "cut", title: "beyond the " + columns + " characters the display shows" },
+                    characters.slice(columns).join("")));
     } else {
       box.append(text);
     }
@@ -196,8 +204,8 @@ function update(view, device, name) {
       wanted.set(k, { page: page.number, index: Number(index), version });
       let picture = view.pictures.get(k);
       if (!picture) {
-        const canvas = el("canvas", { width: 320, height: 240, class: "thumb", "data-page": page.number,
-                                      "data-index": index });
+        const canvas = el("canvas", { width: pictureFormat.width, height: pictureFormat.height, class: "thumb",
+                                      "data-page": page.number, "data-index": index });
         picture = { canvas, ctx: canvas.getContext("2d"), version: 0 };
         blank(picture.ctx);
         view.pictures.set(k, picture);
@@ -214,13 +222,14 @@ function update(view, device, name) {
   showScreen(view);
 }
 
-// The device's picture (240 bottom-up rows of 320 blue, green, red pixels) at its own pixels.
+// The device's picture (bottom-up rows of blue, green, red pixels) at its own pixels.
 function decode(ctx, bytes, image) {
-  image = image || ctx.createImageData(320, 240);
+  const { width, height } = pictureFormat;
+  image = image || ctx.createImageData(width, height);
   const out = image.data;
-  for (let y = 0; y < 240; ++y) {
-    let from = (239 - y) * 960, to = y * 1280;
-    for (let x = 0; x < 320; ++x, from += 3, to += 4) {
+  for (let y = 0; y < height; ++y) {
+    let from = (height - 1 - y) * width * 3, to = y * width * 4;
+    for (let x = 0; x < width; ++x, from += 3, to += 4) {
       out[to] = bytes[from + 2]; out[to + 1] = bytes[from + 1]; out[to + 2] = bytes[from]; out[to + 3] = 255;
     }
   }
@@ -241,8 +250,8 @@ function showScreen(view) {
 }
 
 // One request brings every picture newer than the newest drawn (/pictures?after=V): each a line of five
-// numbers (device, page, index, version, the millisecond it was sent) and 230400 bytes. One request at a
-// time, always for the newest: a slow browser skips pictures rather than falling behind.
+// numbers (device, page, index, version, the millisecond it was sent) and pictureFormat.bytes bytes. One
+// request at a time, always for the newest: a slow browser skips pictures rather than falling behind.
 let picturesSeen = 0;
 let fetchingPictures = false;
 
@@ -266,10 +275,10 @@ async function refreshPictures() {
       let at = 0, drawn = 0;
       while (at < bytes.length) {
         const end = bytes.indexOf(10, at);
-        if (end < 0 || end + 1 + 230400 > bytes.length) break;
+        if (end < 0 || end + 1 + pictureFormat.bytes > bytes.length) break;
         const [id, page, index, version, sentAt] = new TextDecoder().decode(bytes.subarray(at, end)).split(" ").map(Number);
-        const pixels = bytes.subarray(end + 1, end + 1 + 230400);
-        at = end + 1 + 230400;
+        const pixels = bytes.subarray(end + 1, end + 1 + pictureFormat.bytes);
+        at = end + 1 + pictureFormat.bytes;
         picturesSeen = Math.max(picturesSeen, version);
         const view = views.get(id);
         const k = pictureKey(page, index);
@@ -326,6 +335,14 @@ function names(devices) {
 
 let lastState = null;
 
+// The kinds and the picture size come with every state; the plug control lists the kinds once.
+function takeCatalogue(state) {
+  if (kinds.size) return;
+  kinds = new Map(state.kinds.map(kind => [kind.tag, kind]));
+  pictureFormat = state.picture;
+  document.getElementById("tag").replaceChildren(...state.kinds.map(kind => el("option", {}, kind.tag)));
+}
+
 function render(state) {
   if (state.run !== run) {  // a new run of the script: nothing of the last one stays
     for (const view of views.values()) view.section.remove();
@@ -336,6 +353,7 @@ function render(state) {
     ++runs;
   }
   lastState = state;
+  takeCatalogue(state);
   const main = document.getElementById("devices");
   const labels = names(state.devices);
   const seen = new Set();

@@ -323,7 +323,7 @@ end)
 
 T.test("mistakes in the layer's use raise errors that say what is wrong and what they got", function()
   local cases = {
-    { function() cockpit.device("sfip", 1) end, 'the tag must be "X52P", "SFIP" or "UNKN", got the string "sfip"' },
+    { function() cockpit.device("sfip", 1) end, 'the tag must be "SFIP", "X52P" or "UNKN", got the string "sfip"' },
     { function() cockpit.device("SFIP", 11) end, "the ordinal must be a whole number from 1 to 10, got 11" },
     { function() panel:add_page(-1) end, "add_page: the page must be a whole number from 0 to 4294967295, got -1" },
     { function() panel:add_page("1") end, 'add_page: the page must be a whole number from 0 to 4294967295, got the string "1"' },
@@ -363,7 +363,7 @@ T.test("the layer loads and works in a host that removed debug", function()
   local sandboxed = chunk("vexlan.cockpit")
   local ok, message = pcall(sandboxed.device, "sfip")
   T.eq(ok, false)
-  T.eq(message, 'vexlan.cockpit: device: the tag must be "X52P", "SFIP" or "UNKN", got the string "sfip"')
+  T.eq(message, 'vexlan.cockpit: device: the tag must be "SFIP", "X52P" or "UNKN", got the string "sfip"')
   local unit = sandboxed.device("X52P", 1)
   T.eq(unit:add_page(5, true), 0)
   T.eq(unit:set_string(5, 1, "SANDBOX"), 0)

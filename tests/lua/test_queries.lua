@@ -16,6 +16,23 @@ T.test("require yields the table with its 17 functions", function()
   for _, name in ipairs(names) do T.eq(type(v[name]), "function", name) end
 end)
 
+T.test("vexlan.kinds: the tags the module answers to and the picture SetImage takes", function()
+  local kinds = require "vexlan.kinds"
+  T.eq(table.concat(kinds.tags, ","), "SFIP,X52P,UNKN")
+  T.eq(kinds.SFIP.screen, true)
+  T.eq(kinds.X52P.screen, false)
+  T.eq(kinds.X52P.display_lines .. "x" .. kinds.X52P.display_columns, "3x16")
+  T.eq(kinds.UNKN.display_lines, 0)
+  for _, tag in ipairs(kinds.tags) do T.eq(kinds[tag].tag, tag) end
+  local p = kinds.picture
+  T.eq(table.concat({ p.width, p.height, p.raw_header_bytes, p.raw_bytes, p.device_bytes }, " "),
+       "320 240 24 307224 230400")
+  T.eq(v.AddPage("SFIP", 1, 7, false), 0)
+  T.eq(v.SetImage("SFIP", 1, 7, 1, string.rep("\0", p.raw_bytes)), 0)
+  T.eq(#sim.image(2, 7, 0), p.device_bytes)
+  T.eq(v.RemovePage("SFIP", 1, 7), 0)
+end)
+
 T.test("GetVersion answers the same whatever it is given", function()
   for _, args in ipairs({ {}, { 1, 2, 3 }, { {}, "x" } }) do
     local s, a, b, c, d = v.GetVersion(unpack(args))

@@ -18,6 +18,8 @@ void PreloadModule(lua_State* state) {
   lua_setfield(state, -2, "vexlan.loop");
   lua_pushcfunction(state, luaopen_vexlan_canvas);
   lua_setfield(state, -2, "vexlan.canvas");
+  lua_pushcfunction(state, luaopen_vexlan_kinds);
+  lua_setfield(state, -2, "vexlan.kinds");
   lua_pop(state, 1);
   // The companion layer from the source tree.
   lua_getfield(state, -1, "path");

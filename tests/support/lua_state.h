@@ -8,11 +8,13 @@
 extern "C" int luaopen_vexlan(lua_State* state);
 extern "C" int luaopen_vexlan_loop(lua_State* state);
 extern "C" int luaopen_vexlan_canvas(lua_State* state);
+extern "C" int luaopen_vexlan_kinds(lua_State* state);
 
 namespace vexlan::test {
 
-// Opens the standard libraries in `state` and makes `require "vexlan"` (and "vexlan.loop", "vexlan.canvas")
-// open the module built into the test, and `require "vexlan.cockpit"` find the layer in the source tree.
+// Opens the standard libraries in `state` and makes `require "vexlan"` (and "vexlan.loop", "vexlan.canvas",
+// "vexlan.kinds") open the module built into the test, and `require "vexlan.cockpit"` find the layer in the
+// source tree.
 void PreloadModule(lua_State* state);
 // Opens the standard libraries and the module in `state`, as `require "vexlan"` would.
 void OpenModule(lua_State* state);

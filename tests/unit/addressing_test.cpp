@@ -1,4 +1,4 @@
-#include "devices/device_type.h"
+#include "devices/device_kinds.h"
 #include "module/conversions.h"
 
 #include <gtest/gtest.h>

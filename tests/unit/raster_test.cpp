@@ -63,7 +63,7 @@ TEST(Raster, KeepsTheRawImageLayout) {
   surface.raster().SetPixel(1, 2, 0x123456);
   const uint8_t* bytes = surface.raster().bytes();
   EXPECT_EQ(surface.raster().byte_size(), 307224u);
-  for (size_t i = 0; i < kRasterHeaderBytes; ++i) ASSERT_EQ(bytes[i], 0) << "the header stays zero";
+  for (size_t i = 0; i < kRawHeaderBytes; ++i) ASSERT_EQ(bytes[i], 0) << "the header stays zero";
   const uint8_t* pixel = bytes + 24 + 1280 * 2 + 4 * 1;
   EXPECT_EQ(std::vector<uint8_t>(pixel, pixel + 4), (std::vector<uint8_t>{0x12, 0x34, 0x56, 0}));
   EXPECT_EQ(std::vector<uint8_t>(bytes + 307220, bytes + 307224), (std::vector<uint8_t>{1, 2, 3, 0}));

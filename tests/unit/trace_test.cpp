@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "devices/device_kinds.h"
 #include "recorder/replay.h"
 #include "recorder/trace_record.h"
 #include "recorder/trace_writer.h"
