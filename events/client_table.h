@@ -46,10 +46,13 @@ enum StateOwner : uint8_t {
   kClosed,         // the entry is free or its state is closing: nothing enters or queues
 };
 
-// Registry references of the three tag strings, made in the client's state before its entry is taken
+// Registry references of the kinds' tag strings, made in the client's state before its entry is taken
 // (no Lua allocation happens under a lock), so that a callback's tag is never hashed.
 struct TagReferences {
-  int32_t of[kDeviceTypeTagCount] = {kNoReference, kNoReference, kNoReference};  // by TagIndex
+  TagReferences() {
+    for (int32_t& reference : of) reference = kNoReference;
+  }
+  int32_t of[kDeviceTypeTagCount];  // by TagIndex
 };
 
 struct ClientEntry {
