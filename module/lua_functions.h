@@ -1,4 +1,4 @@
-// The module's Lua functions, one per name in the `vexlan` table.
+// The module's Lua functions, one per name in the `vexlan` table, each named `vexlan_` and its Lua name.
 #pragma once
 
 #include "platform/lua_api.h"
@@ -39,6 +39,6 @@ ClientEntry* FindCallingClient(lua_State* state);
 int ListenForCharacter(lua_State* state);
 
 // The client userdata's __gc.
-int CloseClient(lua_State* state);
+int client_gc(lua_State* state);
 
 }  // namespace vexlan

@@ -68,7 +68,7 @@ void RecordCallingClient(lua_State* state, int32_t anchor) {
   lua_rawset(state, LUA_REGISTRYINDEX);
 }
 
-// The argument of CloseClient when it is this module's client userdata; null for anything else (the
+// The argument of client_gc when it is this module's client userdata; null for anything else (the
 // finaliser is reachable from scripts through the debug library).
 ClientHandle* ToClientHandle(lua_State* state) {
   void* block = lua_touserdata(state, 1);
@@ -142,7 +142,7 @@ int vexlan_Initialize(lua_State*) { return 0; }
 
 int vexlan_Release(lua_State*) { return 0; }
 
-int CloseClient(lua_State* state) {
+int client_gc(lua_State* state) {
   ClientHandle* client = ToClientHandle(state);
   if (client == nullptr || client->closed) return 0;
   // Called from one of the state's own callbacks (a script can reach the finaliser): the delivery that
@@ -170,7 +170,7 @@ extern "C" VEXLAN_EXPORT int luaopen_vexlan(lua_State* state) {
   platform::PinThisModule();
   luaL_newmetatable(state, kClientMetatable);
   lua_pushstring(state, "__gc");
-  lua_pushcclosure(state, CloseClient, 0);
+  lua_pushcclosure(state, client_gc, 0);
   lua_settable(state, -3);
   auto* client = static_cast<ClientHandle*>(lua_newuserdata(state, sizeof(ClientHandle)));
   *client = ClientHandle{nullptr, LUA_NOREF, false, false};
