@@ -1,6 +1,6 @@
 // Image files on Windows: the file is read whole and its headers checked against the decode bound; GDI+
 // then decodes those very bytes, from a stream over them, into a DIB section of the picture's own size,
-// and one StretchBlt in COLORONCOLOR mode places the whole picture on the canvas.
+// and one StretchBlt in COLORONCOLOR mode places the whole picture on the picture surface.
 //
 // Sources whose pixel format GDI reads as it is (indexed, 16-bit 5-5-5 or 5-6-5, 24- and 32-bit RGB, and
 // straight ARGB) are copied row by row; the 5-6-5 DIB says so with bit-field masks. Premultiplied sources
