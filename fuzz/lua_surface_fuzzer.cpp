@@ -536,6 +536,7 @@ class Session {
           return;
         }
         if (count == 0) Broken(function.name, "no values");
+        if (count == 2 && lua_isnil(state, first + 1)) count = 1;  // the code, and no reason
         [[fallthrough]];
       case Results::kResultCode: {
         if (count == 0) return;
