@@ -19,17 +19,29 @@ bool ReadFile(const std::filesystem::path& path, std::string* text) {
   return true;
 }
 
+bool LoadScenario(const std::filesystem::path& file, const std::string& name, int devices_at_start,
+                  Scenario* scenario, std::string* error) {
+  std::string text;
+  if (!ReadFile(file, &text)) {
+    *error = "cannot read the scenario " + name;
+    return false;
+  }
+  return ParseScenario(text, name, scenario, error) && CheckDeviceIds(*scenario, devices_at_start, name, error);
+}
+
+std::string CheckScenario(const std::string& path, double* end) {
+  Scenario scenario;
+  std::string error;
+  if (!LoadScenario(path, path, static_cast<int>(Simulator::Instance().Devices().size()), &scenario, &error))
+    return error;
+  *end = scenario.end;
+  return "";
+}
+
 bool ScenarioPlayer::Load(int devices_at_start, std::string* error) {
   const std::filesystem::path file = EnvironmentPath("VEXLAN_SIM_SCENARIO");
   if (file.empty() || loaded_) return true;
-  const std::string path = file.u8string();
-  std::string text;
-  if (!ReadFile(file, &text)) {
-    *error = "cannot read the scenario " + path;
-    return false;
-  }
-  if (!ParseScenario(text, path, &scenario_, error) || !CheckDeviceIds(scenario_, devices_at_start, path, error))
-    return false;
+  if (!LoadScenario(file, file.u8string(), devices_at_start, &scenario_, error)) return false;
   loaded_ = true;
   const char* in_step = std::getenv("VEXLAN_SIM_SCENARIO_IN_STEP");
   in_step_ = in_step != nullptr && std::string(in_step) == "1";

@@ -39,4 +39,12 @@ class ScenarioPlayer {
 // Reads a whole file; false when it cannot be read.
 bool ReadFile(const std::filesystem::path& path, std::string* text);
 
+// Reads, parses and checks the scenario in `file` (called `name` in what is wrong) for a simulator that
+// started with `devices_at_start` devices.
+bool LoadScenario(const std::filesystem::path& file, const std::string& name, int devices_at_start,
+                  Scenario* scenario, std::string* error);
+
+// Reads and checks a scenario file for the devices attached now: "" and its end time, or what is wrong.
+std::string CheckScenario(const std::string& path, double* end);
+
 }  // namespace vexlan::sim
