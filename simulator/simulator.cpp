@@ -51,6 +51,16 @@ Simulator& Simulator::Instance() {
   return *instance;
 }
 
+// At the library's unloading (in practice, the process's exit), the scenario player stops and is joined.
+// The event thread is Deinitialize's to stop.
+namespace {
+struct StopPlayingAtUnload {
+  ~StopPlayingAtUnload() { Simulator::Instance().StopPlaying(); }
+} stop_playing_at_unload;
+}  // namespace
+
+void Simulator::StopPlaying() { player_.Stop(); }
+
 Simulator::Simulator() {
   const char* tags = std::getenv("VEXLAN_SIM_DEVICES");
   AttachTagsLocked(tags == nullptr ? "X52P,SFIP" : tags);

@@ -92,6 +92,9 @@ class Simulator {
   void FailAfter(const std::string& name, uint32_t steps, HResult result);
   void Unfail(const std::string& name);
 
+  // Stops the scenario player and waits for it (the library's unloading).
+  void StopPlaying();
+
  private:
   Simulator();
   // The devices (simulator.cpp).
@@ -142,7 +145,7 @@ class Simulator {
   ForcedFailures failures_;
   PanelView view_;
   WebView web_;  // started and stopped with no lock held: its requests take this one
-  ScenarioPlayer player_;  // plays until the process ends
+  ScenarioPlayer player_;  // plays until its scenario ends, or StopPlaying
   bool showing_ = false;
 };
 
