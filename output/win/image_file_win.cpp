@@ -19,12 +19,14 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "output/image_file.h"
 #include "output/image_header.h"
 #include "output/win/draw_surface_win.h"
 #include "platform/text_conversion.h"
+#include "platform/win/read_file_win.h"
 #include "output/win/image_file_win_testing.h"
 
 namespace vexlan {
@@ -321,16 +323,20 @@ HRESULT DecodeBitmap(GpBitmap* source, uint64_t max_pixels, DecodedImage* decode
 class FileBytes {
  public:
   explicit FileBytes(const WideChar* file_name) {
-    HANDLE file = CreateFileW(reinterpret_cast<const WCHAR*>(file_name), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    LARGE_INTEGER size;
-    if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
-        static_cast<uint64_t>(size.QuadPart) <= kMaxImageFileBytes) {
-      Read(file, static_cast<size_t>(size.QuadPart));
+    uint8_t* bytes = nullptr;
+    const std::optional<size_t> got =
+        platform::ReadRegularFile(file_name, kMaxImageFileBytes, [this, &bytes](size_t expected) {
+          memory_ = GlobalAlloc(GMEM_MOVEABLE, expected != 0 ? expected : 1);
+          bytes = memory_ != nullptr ? static_cast<uint8_t*>(GlobalLock(memory_)) : nullptr;
+          return bytes;
+        });
+    if (bytes != nullptr) GlobalUnlock(memory_);
+    if (got)
+      size_ = *got;
+    else if (memory_ != nullptr) {
+      GlobalFree(memory_);
+      memory_ = nullptr;
     }
-    CloseHandle(file);
   }
   ~FileBytes() {
     if (memory_ != nullptr) GlobalFree(memory_);
@@ -383,25 +389,6 @@ class FileBytes {
   }
 
  private:
-  // A file that grows meanwhile is read up to the size it had; one that shrinks, to its end.
-  void Read(HANDLE file, size_t expected) {
-    memory_ = GlobalAlloc(GMEM_MOVEABLE, expected != 0 ? expected : 1);
-    auto* bytes = memory_ != nullptr ? static_cast<uint8_t*>(GlobalLock(memory_)) : nullptr;
-    bool failed = bytes == nullptr;  // no block to read into: nothing is read
-    while (!failed && size_ < expected) {
-      DWORD got = 0;
-      const DWORD wanted = static_cast<DWORD>(std::min<size_t>(expected - size_, 1u << 24));
-      failed = !ReadFile(file, bytes + size_, wanted, &got, nullptr);
-      if (failed || got == 0) break;
-      size_ += got;
-    }
-    if (bytes != nullptr) GlobalUnlock(memory_);
-    if (failed && memory_ != nullptr) {
-      GlobalFree(memory_);
-      memory_ = nullptr;
-    }
-  }
-
   HGLOBAL memory_ = nullptr;
   size_t size_ = 0;
 };
