@@ -1,10 +1,10 @@
 // libFuzzer target over image files on the resized path. Each input is written to a file and drawn as
-// SetImageFromFile(..., true) draws it: a 320x240 canvas at 24 bits, DrawImageFile with the wide file
+// SetImageFromFile(..., true) draws it: a 320x240 picture surface at 24 bits, DrawImageFile with the wide file
 // name, EndDraw, and the copy buffer read whole. The header reader, the GIF rewrite and whichever
 // gdk-pixbuf loader they let through all run on the input; the time and memory limits that ctest passes
 // catch a picture that costs more than its headers promised.
 //
-// Invariants, beyond the sanitizers': a file the header reader refuses leaves the canvas black; a file
+// Invariants, beyond the sanitizers': a file the header reader refuses leaves the surface black; a file
 // it accepts stays within the decode bound; a GIF's rewrite is no larger than promised and reads back
 // as the same picture. (A decoder announcing a larger picture than the headers promised stops the
 // debugging build in output/posix/image_file_posix.cpp.)
@@ -17,8 +17,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "output/image_canvas.h"
 #include "output/picture_format.h"
+#include "output/picture_surface.h"
 #include "output/image_file.h"
 #include "output/image_header.h"
 #include "output/wide_text.h"
@@ -87,14 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool accepted = MayDecodeImage(data, size, &header);
   if (accepted) CheckHeader(data, size, header);
 
-  ImageCanvas canvas(kImageWidth, kImageHeight, 24);
-  Check(canvas.ok(), "the canvas");
-  DrawImageFile(canvas.BeginDraw(), wide_path);
-  canvas.EndDraw();
-  const uint8_t* pixels = canvas.copy_buffer();
-  const uint8_t* end = pixels + canvas.byte_size();
+  PictureSurface surface(kImageWidth, kImageHeight, 24);
+  Check(surface.ok(), "the surface");
+  DrawImageFile(surface.BeginDraw(), wide_path);
+  surface.EndDraw();
+  const uint8_t* pixels = surface.copy_buffer();
+  const uint8_t* end = pixels + surface.byte_size();
   bool lit = false;
   for (const uint8_t* at = pixels; at != end && !lit; ++at) lit = *at != 0;
-  Check(accepted || !lit, "a refused file leaves the canvas black");
+  Check(accepted || !lit, "a refused file leaves the surface black");
   return 0;
 }

@@ -38,7 +38,8 @@ constexpr int kStates = 4;
   std::abort();
 }
 
-enum class Results { kVersion, kNothing, kCount, kResultCode };
+// kLayerAnswer: a device object's output method, which gives a ResultCode, or nil and why.
+enum class Results { kVersion, kNothing, kCount, kResultCode, kLayerAnswer };
 
 struct LuaFunction {
   const char* name;
@@ -114,6 +115,7 @@ const Method kDeviceMethods[] = {
     {"add_page", "GB"},          {"remove_page", "G"},       {"set_string", "GGS"},
     {"set_led", "GGB"},          {"set_image", "GGI"},       {"set_image_from_file", "GGFB"},
     {"set_profile", "S"},        {"on", "EL"},               {"off", "EL"},
+    {"show_page", "G"},          {"present", ""},            {"arrivals", ""},
 };
 const Method kLayerFunctions[] = {{"on", "EL"},  {"off", "EL"},  {"every", "WL"}, {"after", "WL"},
                                   {"poll", ""},  {"stop", ""},   {"device", "TO"}};
@@ -477,9 +479,10 @@ class Session {
       lua_getfield(state, -1, method.name);
       lua_insert(state, -2);
       const int count = CallMethod(state, method, true);
-      if (std::strncmp(method.name, "set_", 4) == 0 || std::strcmp(method.name, "add_page") == 0 ||
-          std::strcmp(method.name, "remove_page") == 0)
-        CheckResults(state, {method.name, "", Results::kResultCode}, count < 0 ? 0 : count);
+      const bool output = std::strncmp(method.name, "set_", 4) == 0 || std::strcmp(method.name, "add_page") == 0 ||
+                          std::strcmp(method.name, "remove_page") == 0 ||
+                          std::strcmp(method.name, "show_page") == 0;
+      if (output && count >= 0) CheckResults(state, {method.name, "", Results::kLayerAnswer}, count);  // not raised
     }
     lua_settop(state, top);
   }
@@ -526,6 +529,15 @@ class Session {
             number_at(0) != std::floor(number_at(0)))
           Broken(function.name, "not a device count");
         return;
+      case Results::kLayerAnswer:
+        if (count == 2 && lua_isnil(state, first) && lua_type(state, first + 1) == LUA_TSTRING) {
+          const std::string why = lua_tostring(state, first + 1);
+          if (why != "absent" && why != "refused" && why != "unavailable") Broken(function.name, "nil and " + why);
+          return;
+        }
+        if (count == 0) Broken(function.name, "no values");
+        if (count == 2 && lua_isnil(state, first + 1)) count = 1;  // the code, and no reason
+        [[fallthrough]];
       case Results::kResultCode: {
         if (count == 0) return;
         const double code = number_at(0);

@@ -23,14 +23,14 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point until) {
 }
 
 // poll(): delivers what waits for the calling state, in order, without waiting; gives how many events.
-int Poll(lua_State* state) {
+int loop_poll(lua_State* state) {
   ClientEntry* client = FindCallingClient(state);
   lua_pushnumber(state, client == nullptr ? 0 : DeliverWaiting(*client));
   return 1;
 }
 
 // read(): Listen, which also says what it read: the character, or nil at the end of input.
-int Read(lua_State* state) {
+int loop_read(lua_State* state) {
   const int character = ListenForCharacter(state);
   if (character == EOF) return 0;
   const char byte = static_cast<char>(character);
@@ -42,7 +42,7 @@ int Read(lua_State* state) {
 // `input` true it ends early once a character of standard input is ready or the input is at its end, which
 // it leaves for listen() to read. Gives "input" or "time"; nothing, without waiting, when the state
 // cannot be lent (called from a callback on DirectOutput's thread, which must not be held up).
-int Wait(lua_State* state) {
+int loop_wait(lua_State* state) {
   const double seconds = luaL_checknumber(state, 1);
   luaL_argcheck(state, seconds >= 0 && seconds <= kLongestWait, 1, "seconds from 0 to 86400 expected");
   const bool for_input = lua_toboolean(state, 2) != 0;
@@ -65,7 +65,7 @@ int Wait(lua_State* state) {
 }
 
 // clock(): seconds on a steady clock, for timers (os.clock counts processor time, os.time whole seconds).
-int Clock(lua_State* state) {
+int loop_clock(lua_State* state) {
   const auto since = std::chrono::steady_clock::now().time_since_epoch();
   lua_pushnumber(state, std::chrono::duration<double>(since).count());
   return 1;
@@ -73,7 +73,7 @@ int Clock(lua_State* state) {
 
 // present(tag, ordinal): whether the device table holds that unit as present now, by the module's
 // addressing. Arrivals and removals reach a state's callbacks later, when it lets them run.
-int Present(lua_State* state) {
+int loop_present(lua_State* state) {
   luaL_checkstring(state, 1);
   luaL_checknumber(state, 2);
   DeviceAddress device;
@@ -82,8 +82,8 @@ int Present(lua_State* state) {
 }
 
 const luaL_Reg kLoopFunctions[] = {
-    {"poll", Poll},   {"read", Read},       {"wait", Wait},
-    {"clock", Clock}, {"present", Present}, {"listen", Read},  // read's name in 0.3.5
+    {"poll", loop_poll},   {"read", loop_read},       {"wait", loop_wait},
+    {"clock", loop_clock}, {"present", loop_present}, {"listen", loop_read},  // read's name in 0.3.5
     {nullptr, nullptr},
 };
 

@@ -1,4 +1,4 @@
-// The module's Lua functions, one per name in the `vexlan` table.
+// The module's Lua functions, one per name in the `vexlan` table, each named `vexlan_` and its Lua name.
 #pragma once
 
 #include "platform/lua_api.h"
@@ -8,27 +8,27 @@ namespace vexlan {
 struct ClientEntry;
 
 // Queries (vexlan.cpp).
-int GetVersion(lua_State* state);
-int Listen(lua_State* state);
-int GetNumDevices(lua_State* state);
-int Initialize(lua_State* state);
-int Release(lua_State* state);
+int vexlan_GetVersion(lua_State* state);
+int vexlan_Listen(lua_State* state);
+int vexlan_GetNumDevices(lua_State* state);
+int vexlan_Initialize(lua_State* state);
+int vexlan_Release(lua_State* state);
 
 // Output (output_functions.cpp), over the image operations of output/.
-int AddPage(lua_State* state);
-int RemovePage(lua_State* state);
-int SetLed(lua_State* state);
-int SetImageFromFile(lua_State* state);
-int SetImage(lua_State* state);
-int SetString(lua_State* state);
-int SetProfile(lua_State* state);
+int vexlan_AddPage(lua_State* state);
+int vexlan_RemovePage(lua_State* state);
+int vexlan_SetLed(lua_State* state);
+int vexlan_SetImageFromFile(lua_State* state);
+int vexlan_SetImage(lua_State* state);
+int vexlan_SetString(lua_State* state);
+int vexlan_SetProfile(lua_State* state);
 
 // Callback registration (register_functions.cpp), over the fan-out of events/.
-int RegisterDeviceChangeCallback(lua_State* state);
-int RegisterPageCallback(lua_State* state);
-int RegisterSoftButtonCallback(lua_State* state);
-int RegisterSoftButtonUpCallback(lua_State* state);
-int RegisterSoftButtonDownCallback(lua_State* state);
+int vexlan_RegisterDeviceChangeCallback(lua_State* state);
+int vexlan_RegisterPageCallback(lua_State* state);
+int vexlan_RegisterSoftButtonCallback(lua_State* state);
+int vexlan_RegisterSoftButtonUpCallback(lua_State* state);
+int vexlan_RegisterSoftButtonDownCallback(lua_State* state);
 
 // Shared with the submodules (vexlan.cpp). The client entry of `state`'s Lua universe, found from any of
 // its threads (the main one, a coroutine, the client's own in a callback); null when the module was not
@@ -39,6 +39,6 @@ ClientEntry* FindCallingClient(lua_State* state);
 int ListenForCharacter(lua_State* state);
 
 // The client userdata's __gc.
-int CloseClient(lua_State* state);
+int client_gc(lua_State* state);
 
 }  // namespace vexlan

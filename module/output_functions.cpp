@@ -5,7 +5,7 @@
 #include "devices/device_manager.h"
 #include "module/device_call.h"
 #include "module/lua_functions.h"
-#include "output/image_canvas.h"
+#include "output/picture_surface.h"
 #include "output/image_convert.h"
 #include "output/image_file.h"
 #include "output/wide_text.h"
@@ -67,7 +67,7 @@ constexpr ArgKind B = ArgKind::kBoolean;
 
 }  // namespace
 
-int AddPage(lua_State* state) {
+int vexlan_AddPage(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, ArgKinds{S, N, N, B}, &device)) return 0;
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
@@ -75,14 +75,14 @@ int AddPage(lua_State* state) {
   return PushResultCode(state, DirectOutput()->AddPage(device.handle, page, nullptr, flags));
 }
 
-int RemovePage(lua_State* state) {
+int vexlan_RemovePage(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, ArgKinds{S, N, N}, &device)) return 0;
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
   return PushResultCode(state, DirectOutput()->RemovePage(device.handle, page));
 }
 
-int SetLed(lua_State* state) {
+int vexlan_SetLed(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, ArgKinds{S, N, N, N, B}, &device)) return 0;
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
@@ -91,7 +91,7 @@ int SetLed(lua_State* state) {
   return PushResultCode(state, DirectOutput()->SetLed(device.handle, page, index, value));
 }
 
-int SetString(lua_State* state) {
+int vexlan_SetString(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, ArgKinds{S, N, N, N, S}, &device)) return 0;
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
@@ -101,7 +101,7 @@ int SetString(lua_State* state) {
   return PushResultCode(state, DirectOutput()->SetString(device.handle, page, index, text.count(), text.units()));
 }
 
-int SetProfile(lua_State* state) {
+int vexlan_SetProfile(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, ArgKinds{S, N, S}, &device)) return 0;
   WideText path(lua_tolstring(state, 3, nullptr));
@@ -109,7 +109,7 @@ int SetProfile(lua_State* state) {
   return PushResultCode(state, DirectOutput()->SetProfile(device.handle, path.count(), path.units()));
 }
 
-int SetImage(lua_State* state) {
+int vexlan_SetImage(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, ArgKinds{S, N, N, N, S}, &device)) return 0;
   const uint32_t page = static_cast<uint32_t>(Int32Arg(state, 3));
@@ -125,7 +125,7 @@ int SetImage(lua_State* state) {
       state, DirectOutput()->SetImage(device.handle, page, index, static_cast<uint32_t>(kDeviceImageBytes), image));
 }
 
-int SetImageFromFile(lua_State* state) {
+int vexlan_SetImageFromFile(lua_State* state) {
   if (!DeviceManager::Instance().is_open()) return 0;
   const int arguments = lua_gettop(state);
   const bool five = HasArguments(state, ArgKinds{S, N, N, N, S});
@@ -144,12 +144,12 @@ int SetImageFromFile(lua_State* state) {
     return PushResultCode(state,
                           DirectOutput()->SetImageFromFile(device.handle, page, index, file.count(), file.units()));
 
-  ImageCanvas canvas(kImageWidth, kImageHeight, 24);
-  if (!canvas.ok()) return PushResultCode(state, kE_OUTOFMEMORY);
-  DrawImageFile(canvas.BeginDraw(), file.units());
-  canvas.EndDraw();
+  PictureSurface surface(kImageWidth, kImageHeight, 24);
+  if (!surface.ok()) return PushResultCode(state, kE_OUTOFMEMORY);
+  DrawImageFile(surface.BeginDraw(), file.units());
+  surface.EndDraw();
   return PushResultCode(state, DirectOutput()->SetImage(device.handle, page, index,
-                                                       static_cast<uint32_t>(kDeviceImageBytes), canvas.copy_buffer()));
+                                                       static_cast<uint32_t>(kDeviceImageBytes), surface.copy_buffer()));
 }
 
 }  // namespace vexlan

@@ -73,7 +73,7 @@ int RegisterTrioMember(lua_State* state, SlotCallback own) {
 
 }  // namespace
 
-int RegisterDeviceChangeCallback(lua_State* state) {
+int vexlan_RegisterDeviceChangeCallback(lua_State* state) {
   if (!DeviceManager::Instance().is_open()) return 0;
   if (!HasArguments(state, {ArgKind::kCallback})) return 0;
   ClientEntry* client = FindCallingClient(state);
@@ -84,7 +84,7 @@ int RegisterDeviceChangeCallback(lua_State* state) {
   return PushResultCode(state, kS_OK);
 }
 
-int RegisterPageCallback(lua_State* state) {
+int vexlan_RegisterPageCallback(lua_State* state) {
   DeviceAddress device;
   if (!ResolveDeviceCall(state, {ArgKind::kString, ArgKind::kNumber, ArgKind::kCallback}, &device)) return 0;
   ClientEntry* client = FindCallingClient(state);
@@ -98,8 +98,8 @@ int RegisterPageCallback(lua_State* state) {
   return PushResultCode(state, result);
 }
 
-int RegisterSoftButtonCallback(lua_State* state) { return RegisterTrioMember(state, kSoftButtonCallback); }
-int RegisterSoftButtonDownCallback(lua_State* state) { return RegisterTrioMember(state, kSoftButtonDownCallback); }
-int RegisterSoftButtonUpCallback(lua_State* state) { return RegisterTrioMember(state, kSoftButtonUpCallback); }
+int vexlan_RegisterSoftButtonCallback(lua_State* state) { return RegisterTrioMember(state, kSoftButtonCallback); }
+int vexlan_RegisterSoftButtonDownCallback(lua_State* state) { return RegisterTrioMember(state, kSoftButtonDownCallback); }
+int vexlan_RegisterSoftButtonUpCallback(lua_State* state) { return RegisterTrioMember(state, kSoftButtonUpCallback); }
 
 }  // namespace vexlan

@@ -22,23 +22,23 @@ constexpr char kClientMetatable[] = "LuaVexlanLibData";
 const char kCallingClientKey = 0;
 
 const luaL_Reg kFunctions[] = {
-    {"GetVersion", GetVersion},
-    {"Listen", Listen},
-    {"GetNumDevices", GetNumDevices},
-    {"AddPage", AddPage},
-    {"RemovePage", RemovePage},
-    {"SetLed", SetLed},
-    {"SetImageFromFile", SetImageFromFile},
-    {"SetImage", SetImage},
-    {"SetString", SetString},
-    {"SetProfile", SetProfile},
-    {"RegisterDeviceChangeCallback", RegisterDeviceChangeCallback},
-    {"RegisterPageCallback", RegisterPageCallback},
-    {"RegisterSoftButtonCallback", RegisterSoftButtonCallback},
-    {"RegisterSoftButtonUpCallback", RegisterSoftButtonUpCallback},
-    {"RegisterSoftButtonDownCallback", RegisterSoftButtonDownCallback},
-    {"Initialize", Initialize},
-    {"Release", Release},
+    {"GetVersion", vexlan_GetVersion},
+    {"Listen", vexlan_Listen},
+    {"GetNumDevices", vexlan_GetNumDevices},
+    {"AddPage", vexlan_AddPage},
+    {"RemovePage", vexlan_RemovePage},
+    {"SetLed", vexlan_SetLed},
+    {"SetImageFromFile", vexlan_SetImageFromFile},
+    {"SetImage", vexlan_SetImage},
+    {"SetString", vexlan_SetString},
+    {"SetProfile", vexlan_SetProfile},
+    {"RegisterDeviceChangeCallback", vexlan_RegisterDeviceChangeCallback},
+    {"RegisterPageCallback", vexlan_RegisterPageCallback},
+    {"RegisterSoftButtonCallback", vexlan_RegisterSoftButtonCallback},
+    {"RegisterSoftButtonUpCallback", vexlan_RegisterSoftButtonUpCallback},
+    {"RegisterSoftButtonDownCallback", vexlan_RegisterSoftButtonDownCallback},
+    {"Initialize", vexlan_Initialize},
+    {"Release", vexlan_Release},
     {nullptr, nullptr},
 };
 
@@ -68,7 +68,7 @@ void RecordCallingClient(lua_State* state, int32_t anchor) {
   lua_rawset(state, LUA_REGISTRYINDEX);
 }
 
-// The argument of CloseClient when it is this module's client userdata; null for anything else (the
+// The argument of client_gc when it is this module's client userdata; null for anything else (the
 // finaliser is reachable from scripts through the debug library).
 ClientHandle* ToClientHandle(lua_State* state) {
   void* block = lua_touserdata(state, 1);
@@ -93,7 +93,7 @@ struct LoadTimeSetup {
 
 }  // namespace
 
-int GetVersion(lua_State* state) {
+int vexlan_GetVersion(lua_State* state) {
   lua_pushstring(state, "0.3.5");
   lua_pushnumber(state, 0);
   lua_pushnumber(state, 3);
@@ -115,12 +115,12 @@ int ListenForCharacter(lua_State* state) {
   return character;
 }
 
-int Listen(lua_State* state) {
+int vexlan_Listen(lua_State* state) {
   ListenForCharacter(state);
   return 0;
 }
 
-int GetNumDevices(lua_State* state) {
+int vexlan_GetNumDevices(lua_State* state) {
   DeviceManager& manager = DeviceManager::Instance();
   if (!manager.is_open()) return 0;
   const int arguments = lua_gettop(state);
@@ -138,11 +138,11 @@ int GetNumDevices(lua_State* state) {
 
 // Kept for scripts that call them: the module connects on `require` and disconnects when the last state
 // that loaded it closes, which leaves these nothing to do.
-int Initialize(lua_State*) { return 0; }
+int vexlan_Initialize(lua_State*) { return 0; }
 
-int Release(lua_State*) { return 0; }
+int vexlan_Release(lua_State*) { return 0; }
 
-int CloseClient(lua_State* state) {
+int client_gc(lua_State* state) {
   ClientHandle* client = ToClientHandle(state);
   if (client == nullptr || client->closed) return 0;
   // Called from one of the state's own callbacks (a script can reach the finaliser): the delivery that
@@ -170,7 +170,7 @@ extern "C" VEXLAN_EXPORT int luaopen_vexlan(lua_State* state) {
   platform::PinThisModule();
   luaL_newmetatable(state, kClientMetatable);
   lua_pushstring(state, "__gc");
-  lua_pushcclosure(state, CloseClient, 0);
+  lua_pushcclosure(state, client_gc, 0);
   lua_settable(state, -3);
   auto* client = static_cast<ClientHandle*>(lua_newuserdata(state, sizeof(ClientHandle)));
   *client = ClientHandle{nullptr, LUA_NOREF, false, false};

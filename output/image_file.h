@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "directoutput/directoutput_api.h"
-#include "output/image_canvas.h"
+#include "output/picture_surface.h"
 
 namespace vexlan {
 

@@ -1,5 +1,5 @@
 // The module's locks. Mutex is the operating-system mutex behind the device manager's, the client
-// registry's and each image canvas's locks; FastMutex, at the end, guards short sections of our own.
+// registry's and each picture surface's locks; FastMutex, at the end, guards short sections of our own.
 //
 // Mutex's contract, identical on every backend:
 //  - created unnamed and not owned. A lock that cannot be created, taken or given back ends the process

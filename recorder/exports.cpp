@@ -87,29 +87,7 @@ VEXLAN_EXPORT HResult DirectOutput_DeleteFile(void* device, uint32_t a, uint32_t
 
 }  // extern "C"
 
-// The exports must keep the signatures the module's binding calls them with.
-static_assert(std::is_same_v<decltype(DirectOutput_Initialize), api::InitializeFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_Deinitialize), api::DeinitializeFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_RegisterDeviceCallback), api::RegisterDeviceCallbackFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_Enumerate), api::EnumerateFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_RegisterPageCallback), api::RegisterPageCallbackFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_RegisterSoftButtonCallback), api::RegisterSoftButtonCallbackFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_GetDeviceType), api::GetDeviceTypeFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_GetDeviceInstance), api::GetDeviceInstanceFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_SetProfile), api::SetProfileFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_AddPage), api::AddPageFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_RemovePage), api::RemovePageFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_SetLed), api::SetLedFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_SetString), api::SetStringFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_SetImage), api::SetImageFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_SetImageFromFile), api::SetImageFromFileFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_StartServer), api::StartServerFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_CloseServer), api::CloseServerFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_SendServerMsg), api::SendServerMsgFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_SendServerFile), api::SendServerFileFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_SaveFile), api::SaveFileFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_DisplayFile), api::DisplayFileFn>);
-static_assert(std::is_same_v<decltype(DirectOutput_DeleteFile), api::DeleteFileFn>);
+#include "directoutput/exports_match_binding.h"  // checks the exports above against the binding
 
 // ---- the Lua module -------------------------------------------------------------------------------
 namespace {

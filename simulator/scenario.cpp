@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #include "devices/device_kinds.h"
@@ -18,11 +19,8 @@ bool ReadNumber(const std::string& word, double* value) {
 }
 
 bool ReadUnsigned(const std::string& word, uint32_t* value) {
-  if (word.empty() || word[0] == '-' || word[0] == '+') return false;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long parsed = std::strtoull(word.c_str(), &end, 0);
-  if (errno != 0 || *end != '\0' || parsed > 0xFFFFFFFFull) return false;
+  uint64_t parsed = 0;
+  if (!ParseNumber(word.c_str(), 0xFFFFFFFFu, &parsed)) return false;
   *value = static_cast<uint32_t>(parsed);
   return true;
 }
@@ -86,6 +84,29 @@ std::string ReadEvent(std::istringstream& words, ScenarioEvent* event) {
 }
 
 }  // namespace
+
+bool ParseNumber(const char* text, uint64_t max, uint64_t* out) {
+  const size_t length = std::strlen(text);
+  if (length == 0 || length > 20) return false;
+  const bool hex = length > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  uint64_t value = 0;
+  for (size_t at = hex ? 2 : 0; at < length; ++at) {
+    const char c = text[at];
+    int digit;
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (hex && c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (hex && c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return false;
+    value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+    if (value > max) return false;
+  }
+  *out = value;
+  return true;
+}
 
 bool CheckDeviceIds(const Scenario& scenario, int devices_at_start, const std::string& name, std::string* error) {
   int devices = devices_at_start;

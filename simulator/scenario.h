@@ -37,6 +37,9 @@ struct Scenario {
   double end = 0;
 };
 
+// A whole decimal (or 0x hexadecimal) number of at most `max`: no sign, no spaces, no octal.
+bool ParseNumber(const char* text, uint64_t max, uint64_t* out);
+
 // The tags a scenario may name: those of the catalogue of device kinds.
 bool IsDeviceTag(const std::string& tag);
 

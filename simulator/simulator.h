@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "simulator/call_log.h"
+#include "simulator/forced_failures.h"
 #include "simulator/panel_view.h"
 #include "simulator/scenario_player.h"
 #include "simulator/sim_control.h"
@@ -90,21 +92,32 @@ class Simulator {
   void FailAfter(const std::string& name, uint32_t steps, HResult result);
   void Unfail(const std::string& name);
 
+  // Stops the scenario player and waits for it (the library's unloading).
+  void StopPlaying();
+
  private:
   Simulator();
+  // The devices (simulator.cpp).
   int AttachLocked(const std::string& tag);
+  void AttachTagsLocked(const std::string& tags);  // comma-separated
+  void* NewHandleLocked();  // never one given before
   Device* FindByHandleLocked(void* handle);
   Device* FindByIdLocked(int id);
-  Device* PresentDeviceLocked(void* handle);
-  // Starts a record for `name`; returns true (and fills *result) when a forced failure applies.
-  bool ForcedLocked(const char* name, HResult* result);
-  HResult RecordLocked(CallRecord record, HResult result);
-  void ForgetOldestCallLocked();
-  void ClearCallsLocked();
+  const PageState* PageLocked(int id, uint32_t page);  // null when the device or the page is unknown
+  // The opening every entry point shares (entry_points.cpp): the lock, the device `handle` names, the
+  // call's record (`describe` adds the arguments), a forced failure, and the device's presence; then
+  // `act` on the present device gives the result, which is recorded.
+  template <typename Describe, typename Act>
+  HResult DeviceCall(const char* name, void* handle, Describe describe, Act act);
+  // The same for the entry points that name no device; `act` gets the lock and may release it.
+  template <typename Describe, typename Act>
+  HResult LibraryCall(const char* name, Describe describe, Act act);
+  // The event thread (event_thread.cpp).
   void QueueLocked(const Event& event);
   void EventLoop();
   void StopThread(std::unique_lock<std::mutex>& lock);
-  // At the first Initialize: what the panels show becomes visible, and a scenario starts playing.
+  // What the panels show (views.cpp). At the first Initialize: what the panels show becomes visible,
+  // and a scenario starts playing.
   void StartShowingLocked();
   // A change to `device`, shown everywhere it is shown: a line of text, and the live page.
   void ShowLocked(const Device& device, const std::string& what);
@@ -128,30 +141,14 @@ class Simulator {
   std::thread* thread_ = nullptr;  // deliberately outlives static destruction; stopped by Deinitialize
   std::thread::id thread_id_;
   bool stop_ = false;
-  bool recording_ = true;
-  // The newest calls only, so that a library left running for hours keeps its size: a ring of up to
-  // kMaxRecordedCalls records whose slots are reused in place, so that recording takes no memory of
-  // its own once the ring is full (a record freed and another allocated at each call fragments the
-  // heap of some C libraries around the pictures' large blocks).
-  std::vector<CallRecord> calls_;
-  size_t oldest_call_ = 0;  // the ring's first slot
-  size_t call_count_ = 0;
-  size_t calls_text_bytes_ = 0;  // of the texts in the ring
-  uint64_t forgotten_calls_ = 0;  // since the last clear
-  struct Failure {
-    HResult result;
-    uint32_t steps_before;  // calls (Enumerate: devices reported) still to be served normally
-  };
-  std::map<std::string, Failure> failures_;
+  CallLog calls_;
+  ForcedFailures failures_;
   PanelView view_;
   WebView web_;  // started and stopped with no lock held: its requests take this one
-  ScenarioPlayer player_;  // plays until the process ends
+  ScenarioPlayer player_;  // plays until its scenario ends, or StopPlaying
   bool showing_ = false;
 };
 
 std::string Utf16ToUtf8(const WideChar* text, size_t units);
-
-// Reads and checks a scenario file for the devices attached now: "" and its end time, or what is wrong.
-std::string CheckScenario(const std::string& path, double* end);
 
 }  // namespace vexlan::sim

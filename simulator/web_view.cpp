@@ -37,29 +37,6 @@ constexpr size_t kStreamBlock = 65536;
 constexpr size_t kPictureBlock = 256 * 1024;  // a whole picture and its line per call: fewer rounds of the server loop
 constexpr size_t kMaxKeys = 64;  // characters one request may send to the script's input
 
-// A whole decimal (or 0x hexadecimal) number of at most `max`.
-bool ParseNumber(const char* text, uint64_t max, uint64_t* out) {
-  const size_t length = std::strlen(text);
-  if (length == 0 || length > 20) return false;
-  const bool hex = length > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  uint64_t value = 0;
-  for (size_t at = hex ? 2 : 0; at < length; ++at) {
-    const char c = text[at];
-    int digit;
-    if (c >= '0' && c <= '9')
-      digit = c - '0';
-    else if (hex && c >= 'a' && c <= 'f')
-      digit = c - 'a' + 10;
-    else if (hex && c >= 'A' && c <= 'F')
-      digit = c - 'A' + 10;
-    else
-      return false;
-    value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
-    if (value > max) return false;
-  }
-  *out = value;
-  return true;
-}
 
 void AppendJsonString(std::string& out, const std::string& text) {
   out.push_back('"');
@@ -180,6 +157,27 @@ int Queue(MHD_Connection* connection, unsigned status, MHD_Response* response) {
   const int queued = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return queued;
+}
+
+// 200 with a body that `read` produces from `state` as the client takes it; `end` frees `state`, also when
+// the answer cannot be made.
+int QueueProduced(MHD_Connection* connection, const char* content_type, uint64_t size, size_t block,
+                  MHD_ContentReaderCallback read, void* state, MHD_ContentReaderFreeCallback end) {
+  MHD_Response* response = MHD_create_response_from_callback(size, block, read, state, end);
+  if (response == nullptr) {
+    end(state);
+    return MHD_NO;
+  }
+  MHD_add_response_header(response, "Content-Type", content_type);
+  return Queue(connection, 200, response);
+}
+
+// 503 with Retry-After: the page asks again in a second.
+int TryAgainLater(MHD_Connection* connection) {
+  MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+  if (response == nullptr) return MHD_NO;
+  MHD_add_response_header(response, "Retry-After", "1");
+  return Queue(connection, 503, response);
 }
 
 }  // namespace
@@ -623,22 +621,13 @@ int WebView::AnswerEvents(WebRequest& request) {
   {
     platform::FastMutexLock lock(mutex_);
     if (stopping_ || streams_ >= kMaxStreams) {
-      MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-      if (response == nullptr) return MHD_NO;
-      MHD_add_response_header(response, "Retry-After", "1");
-      return Queue(request.connection, 503, response);
+      return TryAgainLater(request.connection);
     }
     ++streams_;
   }
   auto* stream = new Stream{this, request.connection, 0, 0, {}, 0, false};
-  MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, &WebServer::ReadStream,
-                                                             stream, &WebServer::EndStream);
-  if (response == nullptr) {
-    WebServer::EndStream(stream);
-    return MHD_NO;
-  }
-  MHD_add_response_header(response, "Content-Type", "text/event-stream");
-  return Queue(request.connection, 200, response);
+  return QueueProduced(request.connection, "text/event-stream", MHD_SIZE_UNKNOWN, kStreamBlock, &WebServer::ReadStream,
+                       stream, &WebServer::EndStream);
 }
 
 // Every kept picture newer than `after`, in one answer: for each, a line of five numbers (device, page,
@@ -653,10 +642,7 @@ int WebView::AnswerPictures(WebRequest& request) {
     platform::FastMutexLock lock(mutex_);
     if (picture_answers_ >= kMaxPictureAnswers) {
       delete pictures;
-      MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-      if (response == nullptr) return MHD_NO;
-      MHD_add_response_header(response, "Retry-After", "1");
-      return Queue(request.connection, 503, response);
+      return TryAgainLater(request.connection);
     }
     ++picture_answers_;
     for (const auto& [key, kept] : pictures_) {
@@ -669,14 +655,8 @@ int WebView::AnswerPictures(WebRequest& request) {
   }
   uint64_t size = 0;
   for (const auto& part : pictures->parts) size += part.line.size() + part.pixels->size();
-  MHD_Response* response = MHD_create_response_from_callback(size, kPictureBlock, &WebServer::ReadPictures, pictures,
-                                                             &WebServer::EndPictures);
-  if (response == nullptr) {
-    WebServer::EndPictures(pictures);
-    return MHD_NO;
-  }
-  MHD_add_response_header(response, "Content-Type", "application/octet-stream");
-  return Queue(request.connection, 200, response);
+  return QueueProduced(request.connection, "application/octet-stream", size, kPictureBlock, &WebServer::ReadPictures,
+                       pictures, &WebServer::EndPictures);
 }
 
 // The controls: each is one of the simulator's own, as vexlan_sim's Lua functions call them, so the

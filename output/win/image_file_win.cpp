@@ -1,6 +1,6 @@
 // Image files on Windows: the file is read whole and its headers checked against the decode bound; GDI+
 // then decodes those very bytes, from a stream over them, into a DIB section of the picture's own size,
-// and one StretchBlt in COLORONCOLOR mode places the whole picture on the canvas.
+// and one StretchBlt in COLORONCOLOR mode places the whole picture on the picture surface.
 //
 // Sources whose pixel format GDI reads as it is (indexed, 16-bit 5-5-5 or 5-6-5, 24- and 32-bit RGB, and
 // straight ARGB) are copied row by row; the 5-6-5 DIB says so with bit-field masks. Premultiplied sources
@@ -19,12 +19,14 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "output/image_file.h"
 #include "output/image_header.h"
 #include "output/win/draw_surface_win.h"
 #include "platform/text_conversion.h"
+#include "platform/win/read_file_win.h"
 #include "output/win/image_file_win_testing.h"
 
 namespace vexlan {
@@ -321,16 +323,20 @@ HRESULT DecodeBitmap(GpBitmap* source, uint64_t max_pixels, DecodedImage* decode
 class FileBytes {
  public:
   explicit FileBytes(const WideChar* file_name) {
-    HANDLE file = CreateFileW(reinterpret_cast<const WCHAR*>(file_name), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    LARGE_INTEGER size;
-    if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
-        static_cast<uint64_t>(size.QuadPart) <= kMaxImageFileBytes) {
-      Read(file, static_cast<size_t>(size.QuadPart));
+    uint8_t* bytes = nullptr;
+    const std::optional<size_t> got =
+        platform::ReadRegularFile(file_name, kMaxImageFileBytes, [this, &bytes](size_t expected) {
+          memory_ = GlobalAlloc(GMEM_MOVEABLE, expected != 0 ? expected : 1);
+          bytes = memory_ != nullptr ? static_cast<uint8_t*>(GlobalLock(memory_)) : nullptr;
+          return bytes;
+        });
+    if (bytes != nullptr) GlobalUnlock(memory_);
+    if (got)
+      size_ = *got;
+    else if (memory_ != nullptr) {
+      GlobalFree(memory_);
+      memory_ = nullptr;
     }
-    CloseHandle(file);
   }
   ~FileBytes() {
     if (memory_ != nullptr) GlobalFree(memory_);
@@ -383,25 +389,6 @@ class FileBytes {
   }
 
  private:
-  // A file that grows meanwhile is read up to the size it had; one that shrinks, to its end.
-  void Read(HANDLE file, size_t expected) {
-    memory_ = GlobalAlloc(GMEM_MOVEABLE, expected != 0 ? expected : 1);
-    auto* bytes = memory_ != nullptr ? static_cast<uint8_t*>(GlobalLock(memory_)) : nullptr;
-    bool failed = bytes == nullptr;  // no block to read into: nothing is read
-    while (!failed && size_ < expected) {
-      DWORD got = 0;
-      const DWORD wanted = static_cast<DWORD>(std::min<size_t>(expected - size_, 1u << 24));
-      failed = !ReadFile(file, bytes + size_, wanted, &got, nullptr);
-      if (failed || got == 0) break;
-      size_ += got;
-    }
-    if (bytes != nullptr) GlobalUnlock(memory_);
-    if (failed && memory_ != nullptr) {
-      GlobalFree(memory_);
-      memory_ = nullptr;
-    }
-  }
-
   HGLOBAL memory_ = nullptr;
   size_t size_ = 0;
 };

@@ -59,6 +59,24 @@ function T.check_scenario(sim, text)
   return ending, problem
 end
 
+-- The names of the `vexlan` table, written here once: a test that loads a submodule checks with it that
+-- the table still holds these functions and nothing else.
+T.module_functions = { "GetVersion", "Listen", "GetNumDevices", "AddPage", "RemovePage", "SetLed",
+  "SetImageFromFile", "SetImage", "SetString", "SetProfile", "RegisterDeviceChangeCallback",
+  "RegisterPageCallback", "RegisterSoftButtonCallback", "RegisterSoftButtonUpCallback",
+  "RegisterSoftButtonDownCallback", "Initialize", "Release" }
+
+function T.module_table_intact(vexlan)
+  local expected = {}
+  for _, name in ipairs(T.module_functions) do
+    expected[name] = true
+    if type(vexlan[name]) ~= "function" then error("vexlan." .. name .. " is not a function", 2) end
+  end
+  for name in pairs(vexlan) do
+    if not expected[name] then error("vexlan has an extra field " .. describe(name), 2) end
+  end
+end
+
 function T.finish()
   print(string.format("%d passed, %d failed", T.passed, T.failed))
   os.exit(T.failed == 0 and 0 or 1)

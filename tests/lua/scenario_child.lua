@@ -3,7 +3,8 @@
 -- mark when it starts and removes it when its own input, from us, ends).
 local v = require "vexlan"
 local loop = require "vexlan.loop"
-local mark = "scenario_child." .. tostring(os.time()) .. ".mark"
+-- Named after the interpreter too: the test runs under several at once, in the same folder.
+local mark = "scenario_child." .. arg[-1]:gsub("[^%w]", "_") .. "." .. tostring(os.time()) .. ".mark"
 local child_code = "local f = io.open('" .. mark .. "', 'w') f:write('running') f:close() io.read('*a') os.remove('" .. mark .. "')"
 local command = '"' .. arg[-1] .. '" -e "' .. child_code .. '"'
 if package.config:sub(1, 1) == "\\" then command = '"' .. command .. '"' end  -- cmd /c drops the outer quotes

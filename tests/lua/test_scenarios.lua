@@ -23,6 +23,7 @@ T.test("each mistake names its line", function()
     { "0.1 plug sfip\n", "1: unknown device tag \"sfip\"" },
     { "0.1 unplug 3\n", "1: there is no device 3" },
     { "0.1 buttons 2 -1\n", "1: buttons takes a device id and a mask" },
+    { "0.1 unplug 010\n", "1: there is no device 10" },  -- decimal, not octal
     { "0.1 page 2 1 maybe\n", "1: page takes a device id, a page and on or off" },
     { "1 end\n2 key\n", "2: nothing may follow end" },
   }

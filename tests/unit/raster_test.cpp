@@ -15,50 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "output/paint.h"
-#include "output/truetype.h"
+#include "tests/support/guarded_raster.h"
 
 namespace vexlan {
 namespace {
 
-// A surface whose bytes sit between guard bytes, so that any write outside it shows.
-class Surface {
- public:
-  Surface(int32_t width, int32_t height)
-      : storage_(RasterBytes(width, height) + 2 * kGuard, kGuardByte),
-        raster_(storage_.data() + kGuard, width, height) {
-    std::fill(storage_.begin() + kGuard, storage_.end() - kGuard, 0);
-  }
-  Raster& raster() { return raster_; }
-  uint32_t At(int32_t x, int32_t y) const {
-    uint32_t colour = 0xDEAD;
-    raster_.GetPixel(x, y, &colour);
-    return colour;
-  }
-  bool GuardsIntact() const {
-    for (size_t i = 0; i < kGuard; ++i)
-      if (storage_[i] != kGuardByte || storage_[storage_.size() - 1 - i] != kGuardByte) return false;
-    return true;
-  }
-  // One character per pixel: '.' for 0, '#' for 1, '+' for anything else.
-  std::string Picture() const {
-    std::string text;
-    for (int32_t y = 0; y < raster_.height(); ++y) {
-      for (int32_t x = 0; x < raster_.width(); ++x) text += At(x, y) == 0 ? '.' : At(x, y) == 1 ? '#' : '+';
-      text += '\n';
-    }
-    return text;
-  }
-
- private:
-  static constexpr size_t kGuard = 64;
-  static constexpr uint8_t kGuardByte = 0xA5;
-  std::vector<uint8_t> storage_;
-  Raster raster_;
-};
-
 TEST(Raster, KeepsTheRawImageLayout) {
-  Surface surface(320, 240);
+  GuardedRaster surface(320, 240);
   surface.raster().Fill(0x010203);
   surface.raster().SetPixel(1, 2, 0x123456);
   const uint8_t* bytes = surface.raster().bytes();
@@ -108,7 +71,7 @@ std::map<std::string, std::string> ReadGolden() {
 TEST(Raster, ShapesMatchTheirPictures) {
   std::map<std::string, std::string> drawn;
   for (const auto& [name, draw] : Shapes()) {
-    Surface surface(16, 12);
+    GuardedRaster surface(16, 12);
     draw(surface.raster());
     drawn[name] = surface.Picture();
   }
@@ -152,7 +115,7 @@ TEST(Raster, ClipsEveryShapeAtEveryEdgeAndCorner) {
   for (const auto& [name, draw] : shapes) {
     for (double y : {-30.0, -3.0, 7.0, 17.0, 44.0}) {
       for (double x : {-30.0, -3.0, 10.0, 22.0, 50.0}) {
-        Surface small(kWidth, kHeight), large(kWidth + 2 * kMargin, kHeight + 2 * kMargin);
+        GuardedRaster small(kWidth, kHeight), large(kWidth + 2 * kMargin, kHeight + 2 * kMargin);
         draw(small.raster(), x, y);
         draw(large.raster(), x + kMargin, y + kMargin);
         ASSERT_TRUE(small.GuardsIntact()) << name << " at " << x << "," << y;
@@ -166,7 +129,7 @@ TEST(Raster, ClipsEveryShapeAtEveryEdgeAndCorner) {
 }
 
 TEST(Raster, BlitClipsTheSourceAreaAndCopiesWithinItself) {
-  Surface source(4, 3), target(6, 5);
+  GuardedRaster source(4, 3), target(6, 5);
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x) source.raster().SetPixel(x, y, 0x100 * y + x + 1);
   // Asked for 3x3 at (-1, 1): the source's column -1 and row 3 do not exist; the rest lands shifted.
@@ -176,7 +139,7 @@ TEST(Raster, BlitClipsTheSourceAreaAndCopiesWithinItself) {
   EXPECT_EQ(target.At(4, 2), 0x202u);
   EXPECT_EQ(target.At(3, 3), 0u);
   // Onto itself, one pixel down and right: the same as from a copy.
-  Surface copy(6, 5);
+  GuardedRaster copy(6, 5);
   target.raster().Fill(0);
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 6; ++x) target.raster().SetPixel(x, y, 10 * y + x + 1);
@@ -192,7 +155,7 @@ TEST(Raster, BlitClipsTheSourceAreaAndCopiesWithinItself) {
 TEST(Raster, HostileNumbersAreSafe) {
   const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
   const std::vector<double> hostile = {nan, inf, -inf, 1e300, -1e300, 2147483648.0, -9.3e18, 5e6, -0.0, 7.5};
-  Surface surface(24, 16);
+  GuardedRaster surface(24, 16);
   Raster& r = surface.raster();
   for (double a : hostile) {
     for (double b : hostile) {
@@ -215,7 +178,7 @@ TEST(Raster, HostileNumbersAreSafe) {
   EXPECT_TRUE(surface.GuardsIntact());
 }
 
-TEST(Raster, HugeShapesCoverTheSurfaceAndNaNShapesDrawNothing) {
+TEST(Raster, HugeShapesCoverTheGuardedRasterAndNaNShapesDrawNothing) {
   struct Case {
     const char* name;
     std::function<void(Raster&)> draw;
@@ -233,7 +196,7 @@ TEST(Raster, HugeShapesCoverTheSurfaceAndNaNShapesDrawNothing) {
       {"arc with an infinite angle", [](Raster& r) { r.Arc(4, 4, 3, 0, INFINITY, 1, 9); }, false},
   };
   for (const Case& c : cases) {
-    Surface surface(12, 9);
+    GuardedRaster surface(12, 9);
     c.draw(surface.raster());
     std::string picture = surface.Picture();
     picture.erase(std::remove(picture.begin(), picture.end(), '\n'), picture.end());
@@ -258,178 +221,13 @@ TEST(Raster, MeasuresTextAsItDrawsIt) {
     const TextSize size = MeasureText(c.text, c.scale);
     EXPECT_EQ(size.width, c.width) << '"' << c.text << "\" at " << c.scale;
     EXPECT_EQ(size.height, c.height) << '"' << c.text << "\" at " << c.scale;
-    Surface surface(8, 8);
+    GuardedRaster surface(8, 8);
     EXPECT_EQ(surface.raster().Text(0, 0, c.text, 1, c.scale), c.width);
   }
-  Surface strange(8, 12), question(8, 12);
+  GuardedRaster strange(8, 12), question(8, 12);
   strange.raster().Text(0, 0, "\x80", 1, 1);
   question.raster().Text(0, 0, "?", 1, 1);
   EXPECT_EQ(strange.Picture(), question.Picture()) << "a byte outside printable ASCII shows as '?'";
-}
-
-// ---- Anti-aliased drawing ---------------------------------------------------------------------------
-
-TEST(Paint, ClockwiseSweepWrapsAndKeepsWholeTurns) {
-  EXPECT_EQ(ClockwiseSweep(330, 30), 60);
-  EXPECT_EQ(ClockwiseSweep(-135, 135), 270);
-  EXPECT_EQ(ClockwiseSweep(135, -135), 90);
-  EXPECT_EQ(ClockwiseSweep(0, 360), 360);
-  EXPECT_EQ(ClockwiseSweep(90, -630), 360);
-  EXPECT_EQ(ClockwiseSweep(45, 45), 0);
-  EXPECT_EQ(ClockwiseSweep(0, INFINITY), 0);
-  EXPECT_EQ(ClockwiseSweep(NAN, 10), 0);
-}
-
-// The coverage a shape leaves, in pixels: its area, as the rasteriser measures it.
-double Coverage(Surface& surface) {
-  double total = 0;
-  for (int32_t y = 0; y < surface.raster().height(); ++y)
-    for (int32_t x = 0; x < surface.raster().width(); ++x) total += (surface.At(x, y) & 0xFF) / 255.0;
-  return total;
-}
-
-TEST(Paint, ShapesCoverTheirAreaAndHolesCutByWinding) {
-  constexpr double kPi = 3.14159265358979323846;
-  struct Case {
-    const char* name;
-    std::function<void(Outline&)> shape;
-    double area;
-  };
-  const double xy[] = {5, 30, 55, 30};
-  const std::vector<Case> cases = {
-      {"disc", [](Outline& o) { AddDisc(o, 30.3, 29.6, 20.5); }, kPi * 20.5 * 20.5},
-      {"ring", [](Outline& o) { AddRingSector(o, 30, 30, 10, 20, 0, 360); }, kPi * 300},
-      {"quarter of a ring", [](Outline& o) { AddRingSector(o, 30, 30, 10, 20, 100, 90); }, kPi * 75},
-      {"rounded rectangle", [](Outline& o) { AddRoundedRect(o, 5, 5, 40, 30, 6); }, 1200 - (4 - kPi) * 36},
-      {"a rectangle less a hole",
-       [](Outline& o) { AddRoundedRect(o, 5, 5, 40, 30, 0), AddRoundedRect(o, 10, 10, 10, 10, 0, true); }, 1100},
-      {"a line 4 wide, square caps",
-       [&](Outline& o) { AddPolyline(o, xy, 2, false, 4, LineCap::kSquare, LineJoin::kMiter); }, 54 * 4},
-  };
-  for (const Case& c : cases) {
-    Surface surface(60, 60);
-    Outline& outline = ScratchOutline();
-    c.shape(outline);
-    FillOutline(surface.raster(), outline, Paint{0xFFFFFF, true});
-    EXPECT_NEAR(Coverage(surface), c.area, c.area * 0.005) << c.name;
-    EXPECT_TRUE(surface.GuardsIntact()) << c.name;
-  }
-}
-
-TEST(Paint, HostileOutlinesAndPicturesStayInside) {
-  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
-  const std::vector<double> hostile = {nan, inf, -inf, 1e300, -1e300, 5e6, -0.0, 7.5, 1e-300};
-  Surface surface(24, 16), sprite(5, 4);
-  for (double a : hostile) {
-    for (double b : hostile) {
-      const double xy[] = {a, b, 3, 3, b, a, a, a};
-      Outline& outline = ScratchOutline();
-      AddPolyline(outline, xy, 4, true, b, LineCap::kRound, LineJoin::kMiter);
-      AddPolyline(outline, xy, 4, false, a, LineCap::kSquare, LineJoin::kRound);
-      AddDisc(outline, a, b, a);
-      AddRingSector(outline, b, a, a, b, a, 360);
-      AddRoundedRect(outline, a, b, b, a, a);
-      FillOutline(surface.raster(), outline, Paint{0x123456, a > 0});
-      Compose compose;
-      compose.opacity = b;
-      DrawPicture(surface.raster(), sprite.raster(), a, b, b, a, a, b, compose);
-      DrawPicture(surface.raster(), sprite.raster(), 3, 3, 1, 1, a, 2, Compose{});
-    }
-  }
-  EXPECT_TRUE(surface.GuardsIntact());
-}
-
-// ---- TrueType fonts ----------------------------------------------------------------------------------
-
-std::vector<uint8_t> DejaVuSans() {
-  std::ifstream file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-uint32_t Read32(const std::vector<uint8_t>& b, size_t at) {
-  return uint32_t{b[at]} << 24 | uint32_t{b[at + 1]} << 16 | uint32_t{b[at + 2]} << 8 | b[at + 3];
-}
-uint16_t Read16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] << 8 | b[at + 1]); }
-
-// Every text of printable ASCII and a few others, measured and drawn: with a font that passed its
-// checks, nothing may read outside the file (the sanitizers watch).
-void Exercise(Font& font) {
-  Surface surface(64, 48);
-  for (double size : {1.0, 9.5, 40.0, 512.0}) {
-    font.Measure("AgWy 0123 \xc2\xb0\xe2\x86\x91", size);
-    font.Draw(surface.raster(), 2, 2, "AgWy 0123 \xc2\xb0\n\xe2\x86\x91 {}", size, 0xFFFFFF, TextAlign::kCentre,
-              TextBaseline::kMiddle, true);
-  }
-  EXPECT_TRUE(surface.GuardsIntact());
-}
-
-TEST(TrueType, TheBuiltInFontPassesAndMalformedFontsAreRefusedOrSafe) {
-  ASSERT_NE(DefaultFont(), nullptr);
-  const std::vector<uint8_t> font = DejaVuSans();
-  ASSERT_GT(font.size(), 100000u);
-  ASSERT_NE(Font::FromBytes(font.data(), font.size()), nullptr);
-  EXPECT_EQ(Font::FromBytes(font.data(), 0), nullptr);
-  EXPECT_EQ(Font::FromBytes(reinterpret_cast<const uint8_t*>("OTTO\0\0\0\0\0\0\0\0"), 12), nullptr);
-  for (size_t cut : {size_t{11}, size_t{200}, font.size() / 3})
-    EXPECT_EQ(Font::FromBytes(font.data(), cut), nullptr) << "cut at " << cut;
-  // A composite glyph that names itself: a loop stb_truetype would follow until the stack ran out.
-  std::vector<uint8_t> looped = font;
-  size_t loca = 0, glyf = 0;
-  for (uint16_t i = 0; i < Read16(font, 4); ++i) {
-    const size_t record = 12 + 16 * i;
-    if (std::memcmp(&font[record], "loca", 4) == 0) loca = Read32(font, record + 8);
-    if (std::memcmp(&font[record], "glyf", 4) == 0) glyf = Read32(font, record + 8);
-  }
-  const bool long_loca = Read16(font, [&] {
-                           for (uint16_t i = 0; i < Read16(font, 4); ++i)
-                             if (std::memcmp(&font[12 + 16 * i], "head", 4) == 0)
-                               return static_cast<size_t>(Read32(font, 12 + 16 * i + 8));
-                           return size_t{0};
-                         }() + 50) != 0;
-  bool made = false;
-  for (uint32_t glyph = 0; glyph < 4000 && !made; ++glyph) {
-    const size_t at = glyf + (long_loca ? Read32(font, loca + 4 * glyph) : 2u * Read16(font, loca + 2 * glyph));
-    const size_t end =
-        glyf + (long_loca ? Read32(font, loca + 4 * glyph + 4) : 2u * Read16(font, loca + 2 * glyph + 2));
-    if (end > at && static_cast<int16_t>(Read16(font, at)) < 0) {
-      looped[at + 12] = static_cast<uint8_t>(glyph >> 8);
-      looped[at + 13] = static_cast<uint8_t>(glyph);
-      made = true;
-    }
-  }
-  ASSERT_TRUE(made) << "the font has a composite glyph";
-  EXPECT_EQ(Font::FromBytes(looped.data(), looped.size()), nullptr) << "a composite naming itself";
-  // Bytes changed at random, in the tables' directory and throughout: refused, or drawn safely.
-  std::mt19937 random(21);
-  int refused = 0;
-  for (int round = 0; round < 60; ++round) {
-    std::vector<uint8_t> changed = font;
-    for (int i = 0; i < 8; ++i) {
-      const size_t at = round % 2 == 0 ? random() % 400 : random() % changed.size();
-      changed[at] = static_cast<uint8_t>(random());
-    }
-    std::unique_ptr<Font> parsed = Font::FromBytes(changed.data(), changed.size());
-    if (parsed == nullptr) {
-      ++refused;
-      continue;
-    }
-    Exercise(*parsed);
-  }
-  EXPECT_GT(refused, 0);
-}
-
-TEST(TrueType, MalformedUtf8ShowsAsTheReplacementCharacter) {
-  Font& font = *DefaultFont();
-  // Each byte of a malformed sequence shows as one U+FFFD.
-  for (const std::string malformed : {"\xff", "\xc0\x80", "\xe2\x82", "\xed\xa0\x80", "\x80", "\xf4\x90\x80\x80"}) {
-    std::string replacements;
-    for (size_t i = 0; i < malformed.size(); ++i) replacements += "\xef\xbf\xbd";
-    EXPECT_EQ(font.Measure(malformed, 20).width, font.Measure(replacements, 20).width) << malformed;
-  }
-  const int64_t replacement = font.Measure("\xef\xbf\xbd", 20).width;
-  EXPECT_NE(font.Measure("\xc2\xb0", 20).width, replacement) << "the degree sign is in the font";
-  EXPECT_EQ(font.Measure("", 20).height, 0);
-  EXPECT_NEAR(font.Measure("a\nb", 20).height, 2 * font.Measure("a", 20).height, 1);
 }
 
 }  // namespace

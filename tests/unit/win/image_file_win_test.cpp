@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "output/image_canvas.h"
+#include "output/picture_surface.h"
 #include "output/image_file.h"
 #include "output/win/image_file_win_testing.h"
 
@@ -34,20 +34,20 @@ std::ostream& operator<<(std::ostream& out, const Rgb& p) {
   return out << "(" << p.r << ", " << p.g << ", " << p.b << ")";
 }
 
-// A 320x240 canvas as SetImageFromFile uses it; its copy buffer is laid out as a device image.
-class Canvas {
+// A 320x240 picture surface as SetImageFromFile uses it; its copy buffer is laid out as a device image.
+class Surface {
  public:
-  Canvas() : canvas_(320, 240, 24) {}
-  bool ok() const { return canvas_.ok(); }
-  DrawSurface* Begin() { return canvas_.BeginDraw(); }
-  void End() { canvas_.EndDraw(); }
+  Surface() : surface_(320, 240, 24) {}
+  bool ok() const { return surface_.ok(); }
+  DrawSurface* Begin() { return surface_.BeginDraw(); }
+  void End() { surface_.EndDraw(); }
   Rgb At(int x, int y) const {
-    const uint8_t* pixel = canvas_.copy_buffer() + 960 * (239 - y) + 3 * x;
+    const uint8_t* pixel = surface_.copy_buffer() + 960 * (239 - y) + 3 * x;
     return Rgb{pixel[2], pixel[1], pixel[0]};
   }
 
  private:
-  ImageCanvas canvas_;
+  PictureSurface surface_;
 };
 
 std::u16string ImagePath(const char* file) {
@@ -60,17 +60,17 @@ class PremultipliedFile : public testing::TestWithParam<const char*> {};
 // Source pixel (x, y) of the left half is opaque (5x + 5, 5y + 5, 128); the right half stores (40, 20, 10)
 // at alpha 51, which is (200, 100, 50) at one fifth coverage.
 TEST_P(PremultipliedFile, FillsThePanelWithTheColoursBeforePremultiplication) {
-  Canvas canvas;
-  ASSERT_TRUE(canvas.ok());
-  DrawImageFile(canvas.Begin(), ImagePath(GetParam()).c_str());
-  canvas.End();
+  Surface surface;
+  ASSERT_TRUE(surface.ok());
+  DrawImageFile(surface.Begin(), ImagePath(GetParam()).c_str());
+  surface.End();
   const Rgb translucent{200, 100, 50};
   int left = 0;
   int right = 0;
   int other = 0;
   for (int y = 0; y < 240; ++y) {
     for (int x = 0; x < 320; ++x) {
-      const Rgb p = canvas.At(x, y);
+      const Rgb p = surface.At(x, y);
       const int column = x * 100 / 320;
       const int row = y * 50 / 240;
       if (p == translucent && column >= 49) {
@@ -86,10 +86,10 @@ TEST_P(PremultipliedFile, FillsThePanelWithTheColoursBeforePremultiplication) {
   EXPECT_EQ(other, 0) << left << " left-half and " << right << " right-half pixels";
   EXPECT_EQ(left, 160 * 240);
   EXPECT_EQ(right, 160 * 240);
-  EXPECT_EQ(canvas.At(0, 0), (Rgb{5, 5, 128}));
-  EXPECT_EQ(canvas.At(159, 239), (Rgb{250, 250, 128}));
-  EXPECT_EQ(canvas.At(160, 0), translucent);
-  EXPECT_EQ(canvas.At(319, 239), translucent);
+  EXPECT_EQ(surface.At(0, 0), (Rgb{5, 5, 128}));
+  EXPECT_EQ(surface.At(159, 239), (Rgb{250, 250, 128}));
+  EXPECT_EQ(surface.At(160, 0), translucent);
+  EXPECT_EQ(surface.At(319, 239), translucent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Resolutions, PremultipliedFile,
@@ -123,21 +123,21 @@ TEST_F(GdiplusSession, FiveSixFivePixelsKeepTheirColours) {
   GdipGetImagePixelFormat(picture, &format);
   EXPECT_EQ(format, PixelFormat16bppRGB565);
 
-  Canvas canvas;
-  ASSERT_TRUE(canvas.ok());
-  DrawGdiplusBitmap(canvas.Begin(), picture);
-  canvas.End();
+  Surface surface;
+  ASSERT_TRUE(surface.ok());
+  DrawGdiplusBitmap(surface.Begin(), picture);
+  surface.End();
   GdipDisposeImage(picture);
 
   const Rgb expected[2][2] = {{{255, 0, 0}, {0, 255, 0}}, {{0, 0, 255}, {132, 130, 132}}};
   int wrong = 0;
   for (int y = 0; y < 240; ++y)
-    for (int x = 0; x < 320; ++x) wrong += !(canvas.At(x, y) == expected[y / 120][x / 160]);
+    for (int x = 0; x < 320; ++x) wrong += !(surface.At(x, y) == expected[y / 120][x / 160]);
   EXPECT_EQ(wrong, 0);
-  EXPECT_EQ(canvas.At(0, 0), expected[0][0]);
-  EXPECT_EQ(canvas.At(319, 0), expected[0][1]);
-  EXPECT_EQ(canvas.At(0, 239), expected[1][0]);
-  EXPECT_EQ(canvas.At(319, 239), expected[1][1]);
+  EXPECT_EQ(surface.At(0, 0), expected[0][0]);
+  EXPECT_EQ(surface.At(319, 0), expected[0][1]);
+  EXPECT_EQ(surface.At(0, 239), expected[1][0]);
+  EXPECT_EQ(surface.At(319, 239), expected[1][1]);
 }
 
 // 48-bit pixels take GDI+'s draw path. Recorded at 300 dpi, the picture still fills the panel, each
@@ -165,19 +165,19 @@ TEST_F(GdiplusSession, ADrawnPictureFillsThePanelWhateverItsResolution) {
             Ok);
   ASSERT_EQ(GdipBitmapSetResolution(picture, 300, 300), Ok);
 
-  Canvas canvas;
-  ASSERT_TRUE(canvas.ok());
-  DrawGdiplusBitmap(canvas.Begin(), picture);
-  canvas.End();
+  Surface surface;
+  ASSERT_TRUE(surface.ok());
+  DrawGdiplusBitmap(surface.Begin(), picture);
+  surface.End();
   GdipDisposeImage(picture);
 
   int right = 0;
   for (int y = 0; y < 240; ++y)
-    for (int x = 0; x < 320; ++x) right += canvas.At(x, y) == region_colour(y / 120 * 4 + x / 80);
+    for (int x = 0; x < 320; ++x) right += surface.At(x, y) == region_colour(y / 120 * 4 + x / 80);
   EXPECT_EQ(right, 320 * 240);
-  EXPECT_EQ(canvas.At(319, 239), (Rgb{255, 255, 255}));
-  EXPECT_EQ(canvas.At(80, 0), (Rgb{255, 0, 0}));
-  EXPECT_EQ(canvas.At(0, 120), (Rgb{0, 0, 255}));
+  EXPECT_EQ(surface.At(319, 239), (Rgb{255, 255, 255}));
+  EXPECT_EQ(surface.At(80, 0), (Rgb{255, 0, 0}));
+  EXPECT_EQ(surface.At(0, 120), (Rgb{0, 0, 255}));
 }
 
 // The decode bound holds for what GDI+ made, too: 2^24 pixels are drawn, one column more is not.
@@ -190,12 +190,12 @@ TEST_F(GdiplusSession, APictureBeyondTheDecodeBoundIsNotDrawn) {
     GdipGraphicsClear(graphics, 0xFFFFFFFF);
     GdipDeleteGraphics(graphics);
 
-    Canvas canvas;
-    ASSERT_TRUE(canvas.ok());
-    DrawGdiplusBitmap(canvas.Begin(), picture);
-    canvas.End();
+    Surface surface;
+    ASSERT_TRUE(surface.ok());
+    DrawGdiplusBitmap(surface.Begin(), picture);
+    surface.End();
     GdipDisposeImage(picture);
-    EXPECT_EQ(canvas.At(319, 239), width == 4096 ? (Rgb{255, 255, 255}) : (Rgb{0, 0, 0})) << width;
+    EXPECT_EQ(surface.At(319, 239), width == 4096 ? (Rgb{255, 255, 255}) : (Rgb{0, 0, 0})) << width;
   }
 }
 

@@ -1,15 +1,15 @@
-// The canvas on POSIX systems: a plain bottom-up BGR buffer with the layout of a 24-bit DIB.
+// The picture surface on POSIX systems: a plain bottom-up BGR buffer with the layout of a 24-bit DIB.
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "output/image_canvas.h"
+#include "output/picture_surface.h"
 #include "output/posix/draw_surface_posix.h"
 #include "platform/mutex.h"
 
 namespace vexlan {
 
-struct ImageCanvas::Parts {
+struct PictureSurface::Parts {
   platform::Mutex lock;
   int32_t byte_size = 0;
   uint8_t* pixels = nullptr;
@@ -21,29 +21,29 @@ struct ImageCanvas::Parts {
   }
 };
 
-ImageCanvas::ImageCanvas(int32_t width, int32_t height, uint16_t bit_count) : parts_(new (std::nothrow) Parts) {
+PictureSurface::PictureSurface(int32_t width, int32_t height, uint16_t bit_count) : parts_(new (std::nothrow) Parts) {
   if (!parts_) return;
-  parts_->byte_size = CanvasByteSize(width, height, bit_count);
+  parts_->byte_size = SurfaceByteSize(width, height, bit_count);
   if (parts_->byte_size <= 0) return;
   parts_->pixels = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(parts_->byte_size), 1));
   parts_->copy = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(parts_->byte_size), 1));
   parts_->surface = DrawSurface{parts_->pixels, width, height};
 }
 
-ImageCanvas::~ImageCanvas() = default;
+PictureSurface::~PictureSurface() = default;
 
-bool ImageCanvas::ok() const { return parts_ && parts_->pixels != nullptr && parts_->copy != nullptr; }
+bool PictureSurface::ok() const { return parts_ && parts_->pixels != nullptr && parts_->copy != nullptr; }
 
-DrawSurface* ImageCanvas::BeginDraw() { return ok() ? &parts_->surface : nullptr; }
+DrawSurface* PictureSurface::BeginDraw() { return ok() ? &parts_->surface : nullptr; }
 
-void ImageCanvas::EndDraw() {
+void PictureSurface::EndDraw() {
   if (!parts_) return;
   platform::MutexLock lock(parts_->lock);
   if (parts_->pixels != nullptr && parts_->copy != nullptr)
     std::memcpy(parts_->copy, parts_->pixels, static_cast<size_t>(parts_->byte_size));
 }
 
-const uint8_t* ImageCanvas::copy_buffer() const { return parts_ ? parts_->copy : nullptr; }
-int32_t ImageCanvas::byte_size() const { return parts_ ? parts_->byte_size : 0; }
+const uint8_t* PictureSurface::copy_buffer() const { return parts_ ? parts_->copy : nullptr; }
+int32_t PictureSurface::byte_size() const { return parts_ ? parts_->byte_size : 0; }
 
 }  // namespace vexlan

@@ -1,13 +1,13 @@
 // The 320x240, 24-bit off-screen drawing surface that image files are drawn onto. Its pixel memory is
-// laid out as a device image; EndDraw copies it, under the canvas lock, into the copy buffer. The copy
-// (one memcpy of the picture) is kept although each call draws on a canvas of its own, so that what is
+// laid out as a device image; EndDraw copies it, under the surface lock, into the copy buffer. The copy
+// (one memcpy of the picture) is kept although each call draws on a surface of its own, so that what is
 // sent is never memory that the platform's drawing still writes into.
 //
 // Windows: a GDI DIB section selected into a memory DC, drawn on with GDI.
 // POSIX: a plain bottom-up BGR buffer with the same layout.
 // Contract: create; any number of BeginDraw ... EndDraw pairs (drawing only through the surface that
 // BeginDraw returns); reads of copy_buffer() after EndDraw; destroy. ok() is false when a part could not
-// be created; such a canvas is never drawn on and its copy buffer is not to be sent.
+// be created; such a surface is never drawn on and its copy buffer is not to be sent.
 #pragma once
 
 #include <cstdint>
@@ -17,12 +17,12 @@ namespace vexlan {
 
 struct DrawSurface;  // the platform's drawing target (an HDC on Windows)
 
-class ImageCanvas {
+class PictureSurface {
  public:
-  ImageCanvas(int32_t width, int32_t height, uint16_t bit_count);
-  ~ImageCanvas();
-  ImageCanvas(const ImageCanvas&) = delete;
-  ImageCanvas& operator=(const ImageCanvas&) = delete;
+  PictureSurface(int32_t width, int32_t height, uint16_t bit_count);
+  ~PictureSurface();
+  PictureSurface(const PictureSurface&) = delete;
+  PictureSurface& operator=(const PictureSurface&) = delete;
 
   bool ok() const;
   DrawSurface* BeginDraw();
@@ -37,7 +37,7 @@ class ImageCanvas {
 };
 
 // width x bit count x height / 8 in 32-bit arithmetic; no row padding.
-inline int32_t CanvasByteSize(int32_t width, int32_t height, uint16_t bit_count) {
+inline int32_t SurfaceByteSize(int32_t width, int32_t height, uint16_t bit_count) {
   return width * static_cast<int32_t>(bit_count) * height / 8;
 }
 

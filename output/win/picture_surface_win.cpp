@@ -1,4 +1,4 @@
-// The canvas on Windows: a 24-bit DIB section selected into a memory DC, with a copy buffer guarded by
+// The picture surface on Windows: a 24-bit DIB section selected into a memory DC, with a copy buffer guarded by
 // its own mutex.
 #include <windows.h>
 
@@ -6,13 +6,13 @@
 #include <cstring>
 #include <new>
 
-#include "output/image_canvas.h"
+#include "output/picture_surface.h"
 #include "output/win/draw_surface_win.h"
 #include "platform/mutex.h"
 
 namespace vexlan {
 
-struct ImageCanvas::Parts {
+struct PictureSurface::Parts {
   platform::Mutex lock;
   HDC memory_dc = nullptr;
   HBITMAP dib = nullptr;
@@ -30,11 +30,11 @@ struct ImageCanvas::Parts {
   }
 };
 
-ImageCanvas::ImageCanvas(int32_t width, int32_t height, uint16_t bit_count) : parts_(new (std::nothrow) Parts) {
+PictureSurface::PictureSurface(int32_t width, int32_t height, uint16_t bit_count) : parts_(new (std::nothrow) Parts) {
   if (!parts_) return;
   Parts& p = *parts_;
   p.memory_dc = CreateCompatibleDC(nullptr);
-  p.byte_size = CanvasByteSize(width, height, bit_count);
+  p.byte_size = SurfaceByteSize(width, height, bit_count);
   std::memset(&p.info, 0, sizeof p.info);
   BITMAPINFOHEADER& header = p.info.bmiHeader;
   header.biSize = sizeof(BITMAPINFOHEADER);
@@ -53,20 +53,20 @@ ImageCanvas::ImageCanvas(int32_t width, int32_t height, uint16_t bit_count) : pa
   p.surface = DrawSurface{p.memory_dc, width, height};
 }
 
-ImageCanvas::~ImageCanvas() = default;
+PictureSurface::~PictureSurface() = default;
 
-bool ImageCanvas::ok() const {
+bool PictureSurface::ok() const {
   return parts_ && parts_->memory_dc != nullptr && parts_->dib != nullptr && parts_->pixels != nullptr &&
          parts_->copy != nullptr;
 }
 
-DrawSurface* ImageCanvas::BeginDraw() {
+DrawSurface* PictureSurface::BeginDraw() {
   if (!ok()) return nullptr;
   parts_->saved_selection = SelectObject(parts_->memory_dc, parts_->dib);
   return &parts_->surface;
 }
 
-void ImageCanvas::EndDraw() {
+void PictureSurface::EndDraw() {
   if (!parts_) return;
   Parts& p = *parts_;
   GdiFlush();  // batched GDI drawing reaches the pixels before they are copied
@@ -76,7 +76,7 @@ void ImageCanvas::EndDraw() {
   if (p.copy != nullptr && p.pixels != nullptr) std::memcpy(p.copy, p.pixels, static_cast<size_t>(p.byte_size));
 }
 
-const uint8_t* ImageCanvas::copy_buffer() const { return parts_ ? parts_->copy : nullptr; }
-int32_t ImageCanvas::byte_size() const { return parts_ ? parts_->byte_size : 0; }
+const uint8_t* PictureSurface::copy_buffer() const { return parts_ ? parts_->copy : nullptr; }
+int32_t PictureSurface::byte_size() const { return parts_ ? parts_->byte_size : 0; }
 
 }  // namespace vexlan
