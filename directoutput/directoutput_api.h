@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-#include "output/picture_format.h"
-
 namespace vexlan {
 
 using HResult = int32_t;
@@ -61,7 +59,6 @@ using SaveFileFn = HResult(void* device, uint32_t, uint32_t, uint32_t, void*, vo
 using DisplayFileFn = HResult(void* device, uint32_t, uint32_t, uint32_t, void*);
 using DeleteFileFn = HResult(void* device, uint32_t, uint32_t, void*);
 
-inline constexpr uint32_t kImageBytes = kDeviceImageBytes;
 inline constexpr uint32_t kAddPageSetActive = 1;
 }  // namespace directoutput
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "output/picture_format.h"
 #include "recorder/recorder_platform.h"
 
 namespace vexlan::recorder {
@@ -366,7 +367,7 @@ HResult Recorder::SetImage(void* device, uint32_t page, uint32_t index, uint32_t
   record.picture_null = data == nullptr;
   record.picture_bytes = bytes;
   // Only a whole picture is read: the recorder never reads further than the library would.
-  const void* picture = bytes == directoutput::kImageBytes ? data : nullptr;
+  const void* picture = bytes == kDeviceImageBytes ? data : nullptr;
   const HResult result = real_->SetImage(device, page, index, bytes, data);
   return Finish(std::move(record), result, picture);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "output/picture_format.h"
 #include "recorder/recorder_platform.h"
 
 namespace vexlan::recorder {
@@ -78,11 +79,11 @@ TraceWriter::TraceWriter(std::unique_ptr<TraceSink> sink, size_t capacity, bool 
 TraceWriter::~TraceWriter() { Stop(); }
 
 bool TraceWriter::Push(PendingRecord&& pending, const void* picture) {
-  const bool copies = picture != nullptr && pending.picture_bytes == directoutput::kImageBytes;
+  const bool copies = picture != nullptr && pending.picture_bytes == kDeviceImageBytes;
   int slot = -1;
   if (copies) {
     platform::FastMutexLock lock(mutex_);
-    if (slots_ == nullptr) slots_.reset(new uint8_t[size_t{kPictureSlots} * directoutput::kImageBytes]);
+    if (slots_ == nullptr) slots_.reset(new uint8_t[size_t{kPictureSlots} * kDeviceImageBytes]);
     for (int i = 0; i < kPictureSlots && slot < 0; ++i)
       if (!slot_busy_[i]) slot = i;
     if (slot < 0) {
@@ -92,7 +93,7 @@ bool TraceWriter::Push(PendingRecord&& pending, const void* picture) {
     slot_busy_[slot] = true;
   }
   // Copied with no lock held: the slot is this thread's until it is handed over below.
-  if (slot >= 0) std::memcpy(slots_.get() + size_t{directoutput::kImageBytes} * slot, picture, pending.picture_bytes);
+  if (slot >= 0) std::memcpy(slots_.get() + kDeviceImageBytes * slot, picture, pending.picture_bytes);
   platform::FastMutexLock lock(mutex_);
   if (count_ == capacity_) {
     if (slot >= 0) slot_busy_[slot] = false;
@@ -170,7 +171,7 @@ void TraceWriter::WriteBatch(std::vector<Entry>& batch, uint64_t dropped) {
   uint64_t failures = 0;
   for (Entry& entry : batch) {
     const uint8_t* picture =
-        entry.slot >= 0 ? slots_.get() + size_t{directoutput::kImageBytes} * entry.slot : nullptr;
+        entry.slot >= 0 ? slots_.get() + kDeviceImageBytes * entry.slot : nullptr;
     if (!sink_->Write(FormatRecord(Expand(entry.record, picture, whole_pictures_)))) ++failures;
   }
   if (dropped > 0) {

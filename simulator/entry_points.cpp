@@ -1,6 +1,7 @@
 // The entry points of the simulated library, as the exported C functions reach them.
 #include "simulator/simulator.h"
 
+#include "output/picture_format.h"
 #include "simulator/panel_view.h"
 
 namespace vexlan::sim {
@@ -250,7 +251,7 @@ HResult Simulator::SetImage(void* device, uint32_t page, uint32_t index, uint32_
   return DeviceCall(
       "SetImage", device, [&](CallRecord& record) { Describe(record, page, index).bytes = bytes; },
       [&](Device& found) {
-        if (bytes != directoutput::kImageBytes || data == nullptr) return kE_INVALIDARG;
+        if (bytes != kDeviceImageBytes || data == nullptr) return kE_INVALIDARG;
         PageState* kept = FindPage(found, page);
         if (kept == nullptr) return kE_PAGENOTACTIVE;
         const auto* begin = static_cast<const uint8_t*>(data);

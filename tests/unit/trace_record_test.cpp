@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "devices/device_kinds.h"
+#include "output/picture_format.h"
 #include "recorder/trace_record.h"
 
 namespace vexlan::recorder {
@@ -43,7 +44,7 @@ TEST(TraceRecord, ALineReadsBackAsItWasWritten) {
 }
 
 TEST(TraceRecord, PicturesByHashDifferInAnyByte) {
-  std::vector<uint8_t> picture(directoutput::kImageBytes, 7);
+  std::vector<uint8_t> picture(kDeviceImageBytes, 7);
   const std::string hash = PictureHash(picture.data(), picture.size());
   EXPECT_EQ(hash.size(), 16u);
   for (size_t at : {size_t{0}, size_t{12345}, picture.size() - 1}) {

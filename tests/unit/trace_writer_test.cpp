@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "output/picture_format.h"
 #include "recorder/trace_record.h"
 
 namespace vexlan::recorder {
@@ -86,7 +87,7 @@ TEST(TraceWriter, PicturesBeyondTheSlotsAreDroppedAndEveryCopyIsTheCallersPictur
   TraceWriter writer(std::move(owned), 100, false, "# header");
   writer.Start();
   ASSERT_TRUE(sink.WaitEntered());
-  std::vector<uint8_t> picture(directoutput::kImageBytes, 0);
+  std::vector<uint8_t> picture(kDeviceImageBytes, 0);
   std::vector<std::string> hashes;
   int accepted = 0;
   for (int i = 0; i < TraceWriter::kPictureSlots + 1; ++i) {
@@ -95,7 +96,7 @@ TEST(TraceWriter, PicturesBeyondTheSlotsAreDroppedAndEveryCopyIsTheCallersPictur
     PendingRecord record;
     record.name = "SetImage";
     record.has_picture = true;
-    record.picture_bytes = directoutput::kImageBytes;
+    record.picture_bytes = kDeviceImageBytes;
     accepted += writer.Push(std::move(record), picture.data());
   }
   EXPECT_EQ(accepted, TraceWriter::kPictureSlots);
