@@ -6,7 +6,8 @@
 //
 // Windows: GDI+ (started on demand, shut down when no decoded image is alive), then StretchBlt in
 //   COLORONCOLOR mode through a cache of four memory DCs.
-// POSIX: gdk-pixbuf, then a nearest-neighbour copy that picks the same source pixels as StretchBlt.
+// POSIX: gdk-pixbuf, then a nearest-neighbour copy that picks the same source pixels as StretchBlt; a
+//   JPEG of one sequential scan goes through the same JPEG library row by row, to the same image.
 // Colour values only: alpha is not applied. A file that cannot be decoded draws nothing.
 #pragma once
 

@@ -1,5 +1,7 @@
 #include "output/stretch.h"
 
+#include <cstring>
+
 namespace vexlan {
 
 int32_t StretchSourceIndex(int32_t d, int32_t source_size, int32_t destination_size, StretchAxis axis) {
@@ -15,24 +17,44 @@ int32_t StretchSourceIndex(int32_t d, int32_t source_size, int32_t destination_s
   return static_cast<int32_t>(stretching ? index : index - 1);
 }
 
+RowStretch::RowStretch(int32_t source_width, int32_t source_height, int32_t channels, uint8_t* target, int32_t width,
+                       int32_t height)
+    : width_(width), height_(height), target_(target) {
+  if (source_width <= 0 || source_height <= 0 || width <= 0 || height <= 0 || width > 4096) return;
+  column_offsets_.resize(static_cast<size_t>(width));
+  for (int32_t x = 0; x < width; ++x)
+    column_offsets_[x] = StretchSourceIndex(x, source_width, width, StretchAxis::kColumns) * channels;
+  source_rows_.resize(static_cast<size_t>(height));
+  for (int32_t row = 0; row < height; ++row)  // bottom-up, as the target is stored
+    source_rows_[height - 1 - row] =
+        source_height - 1 - StretchSourceIndex(row, source_height, height, StretchAxis::kRows);
+  ok_ = true;
+}
+
+uint8_t* RowStretch::RowAt(int32_t top_down) const {
+  return target_ + static_cast<int64_t>(height_ - 1 - top_down) * width_ * 3;
+}
+
+void RowStretch::Place(int32_t y, const uint8_t* row) {
+  if (!Wanted(y)) return;
+  uint8_t* first = RowAt(next_);
+  uint8_t* to = first;
+  for (const int32_t offset : column_offsets_) {
+    const uint8_t* pixel = row + offset;
+    to[0] = pixel[2];
+    to[1] = pixel[1];
+    to[2] = pixel[0];
+    to += 3;
+  }
+  for (++next_; next_ < height_ && source_rows_[next_] == y; ++next_)
+    std::memcpy(RowAt(next_), first, static_cast<size_t>(width_) * 3);
+}
+
 void StretchToDeviceLayout(const uint8_t* source, int32_t source_width, int32_t source_height, int32_t source_stride,
                            int32_t channels, uint8_t* target, int32_t width, int32_t height) {
-  if (source_width <= 0 || source_height <= 0 || width <= 0 || height <= 0 || width > 4096) return;
-  int32_t column_offsets[4096];
-  for (int32_t x = 0; x < width; ++x)
-    column_offsets[x] = StretchSourceIndex(x, source_width, width, StretchAxis::kColumns) * channels;
-  const int64_t row_bytes = static_cast<int64_t>(width) * 3;
-  for (int32_t row = 0; row < height; ++row) {  // bottom-up, as the target is stored
-    const int32_t source_row = source_height - 1 - StretchSourceIndex(row, source_height, height, StretchAxis::kRows);
-    const uint8_t* from = source + static_cast<int64_t>(source_row) * source_stride;
-    uint8_t* to = target + row * row_bytes;
-    for (int32_t x = 0; x < width; ++x, to += 3) {
-      const uint8_t* pixel = from + column_offsets[x];
-      to[0] = pixel[2];
-      to[1] = pixel[1];
-      to[2] = pixel[0];
-    }
-  }
+  RowStretch stretch(source_width, source_height, channels, target, width, height);
+  for (int32_t y = 0; y < source_height; ++y)
+    if (stretch.Wanted(y)) stretch.Place(y, source + static_cast<int64_t>(y) * source_stride);
 }
 
 }  // namespace vexlan

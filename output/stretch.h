@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace vexlan {
 
@@ -15,8 +16,35 @@ enum class StretchAxis { kColumns, kRows };
 // and exact ties break one way on columns and the other on bottom-up rows.
 int32_t StretchSourceIndex(int32_t d, int32_t source_size, int32_t destination_size, StretchAxis axis);
 
-// `source` is top-down, `source_stride` bytes a row, `channels` bytes a pixel in red, green, blue order
-// (a fourth channel is ignored). `target` is a bottom-up 24-bit BGR picture of `width` x `height`.
+// Places a picture's rows on the target as a decoder hands them over, top row first, so that each row
+// is read while it is still in the cache and no whole picture need be kept. A source row is converted
+// once: destination rows that take the same source row copy the first one.
+// Source rows hold `channels` bytes a pixel in red, green, blue order (a fourth channel is ignored). The
+// target is a bottom-up 24-bit BGR picture of `width` x `height`.
+class RowStretch {
+ public:
+  RowStretch(int32_t source_width, int32_t source_height, int32_t channels, uint8_t* target, int32_t width,
+             int32_t height);
+  // False for an empty picture or target, or a target wider than 4096 pixels: nothing is placed.
+  bool ok() const { return ok_; }
+  // Whether source row `y` (counted top-down) lands on the target at all.
+  bool Wanted(int32_t y) const { return ok_ && next_ < height_ && source_rows_[next_] == y; }
+  // Source row `y`; rows are given in order, and those that land nowhere may be left out.
+  void Place(int32_t y, const uint8_t* row);
+
+ private:
+  uint8_t* RowAt(int32_t top_down) const;
+
+  bool ok_ = false;
+  int32_t width_;
+  int32_t height_;
+  uint8_t* target_;
+  int32_t next_ = 0;                  // the next destination row, counted top-down
+  std::vector<int32_t> source_rows_;  // of each destination row, top-down, never decreasing
+  std::vector<int32_t> column_offsets_;
+};
+
+// `source` is top-down, `source_stride` bytes a row, `channels` bytes a pixel as RowStretch takes them.
 void StretchToDeviceLayout(const uint8_t* source, int32_t source_width, int32_t source_height, int32_t source_stride,
                            int32_t channels, uint8_t* target, int32_t width, int32_t height);
 

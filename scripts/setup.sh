@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake ninja-build pkg-config clang g++
   liblua5.1-0-dev lua5.1 luajit libluajit-5.1-dev
-  libgdk-pixbuf-2.0-dev libstb-dev libmicrohttpd-dev fonts-dejavu-core
+  libgdk-pixbuf-2.0-dev libjpeg62-turbo-dev libstb-dev libmicrohttpd-dev fonts-dejavu-core
 )
 if [ "${1:-all}" != run ]; then
   packages+=(libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev g++-mingw-w64-x86-64 wine wine64 dpkg-dev

@@ -1,14 +1,14 @@
 // Image files on POSIX systems: the file is read whole, its headers checked against the decode bound,
 // and gdk-pixbuf decodes it with the loader of the format its first bytes announce (gdk-pixbuf's own
 // guess, which weighs the file's name and text anywhere in its start, never chooses; its loaders for
-// other formats are never used). The shared nearest-neighbour stretch places the whole picture.
+// other formats are never used). The shared nearest-neighbour stretch places the whole picture. A JPEG of
+// one sequential scan is decoded row by row instead (output/posix/jpeg_rows_posix.h), to the same image.
 #include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cassert>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -16,6 +16,7 @@
 #include "output/image_file.h"
 #include "output/image_header.h"
 #include "output/posix/draw_surface_posix.h"
+#include "output/posix/jpeg_rows_posix.h"
 #include "output/stretch.h"
 #include "platform/text_conversion.h"
 
@@ -79,12 +80,10 @@ class FileBytes {
 
 // The loader announces the picture's size before it allocates for it. A size beyond what the headers
 // promised means the loader reads the file otherwise than the header reader did: it is stopped there
-// (a zero size makes every loader give up), and a debugging build stops too, to show the file.
+// (a zero size makes every loader give up).
 void CheckAnnouncedSize(GdkPixbufLoader* loader, int width, int height, gpointer promised) {
-  const auto* header = static_cast<const ImageHeader*>(promised);
-  const bool as_promised = width > 0 && height > 0 && uint64_t(width) * uint64_t(height) <= header->pixels;
-  assert(as_promised);
-  if (!as_promised) gdk_pixbuf_loader_set_size(loader, 0, 0);
+  if (!AnnouncedAsPromised(width, height, *static_cast<const ImageHeader*>(promised)))
+    gdk_pixbuf_loader_set_size(loader, 0, 0);
 }
 
 // The decoded picture, owned by its loader; nullptr when the file cannot be decoded.
@@ -132,6 +131,9 @@ void DrawImageFile(DrawSurface* target, const WideChar* file_name) {
   ImageHeader header;
   if (!file.ok() || !MayDecodeImage(file.data(), file.size(), &header)) return;
   if (header.format == ImageFormat::kGif && !file.KeepFirstGifFrame()) return;
+  if (header.format == ImageFormat::kJpeg &&
+      DrawSequentialJpeg(file.data(), file.size(), header, target) != JpegRows::kNotSequential)
+    return;
   const Decoded decoded(file, header);
   GdkPixbuf* picture = decoded.picture();
   if (picture != nullptr && gdk_pixbuf_get_colorspace(picture) == GDK_COLORSPACE_RGB &&
