@@ -29,6 +29,8 @@ class ScenarioPlayer {
   // Plays no more of the scenario, ends the input and waits for the player's thread. For the library's
   // unloading: the simulator is never destroyed, so nothing stops the player earlier.
   void Stop();
+  // Whether the loaded scenario plays in step with the calls (a replay).
+  bool in_step() const { return in_step_; }
 
  private:
   void Play(Simulator& simulator);

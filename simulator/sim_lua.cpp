@@ -35,27 +35,41 @@ void PushOptionalNumber(lua_State* L, const char* field, const std::optional<T>&
   lua_setfield(L, -2, field);
 }
 
+// A replay plays the recorded device events: a script's own plugs, presses and page turns would come on
+// top of them, and every call after the first would differ for that reason alone. They are refused, so
+// that the script stops with the reason at the control it used.
+void RefuseDuringReplay(lua_State* L, const char* control) {
+  if (Sim().PlaysInStep())
+    luaL_error(L, "vexlan_sim.%s: a replay plays the trace's device events; a script that plugs, unplugs, "
+                  "presses or turns pages itself cannot be replayed", control);
+}
+
 int sim_plug(lua_State* L) {
+  RefuseDuringReplay(L, "plug");
   lua_pushnumber(L, Sim().Plug(luaL_checkstring(L, 1)));
   return 1;
 }
 
 int sim_unplug(lua_State* L) {
+  RefuseDuringReplay(L, "unplug");
   lua_pushboolean(L, Sim().Unplug(IdArg(L, 1)));
   return 1;
 }
 
 int sim_replug(lua_State* L) {
+  RefuseDuringReplay(L, "replug");
   lua_pushboolean(L, Sim().Replug(IdArg(L, 1), lua_toboolean(L, 2) != 0));
   return 1;
 }
 
 int sim_buttons(lua_State* L) {
+  RefuseDuringReplay(L, "buttons");
   lua_pushboolean(L, Sim().Buttons(IdArg(L, 1), U32Arg(L, 2)));
   return 1;
 }
 
 int sim_page(lua_State* L) {
+  RefuseDuringReplay(L, "page");
   lua_pushboolean(L, Sim().PageChange(IdArg(L, 1), U32Arg(L, 2), lua_toboolean(L, 3) != 0));
   return 1;
 }

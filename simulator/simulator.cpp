@@ -57,6 +57,11 @@ struct StopPlayingAtUnload {
 
 void Simulator::StopPlaying() { player_.Stop(); }
 
+bool Simulator::PlaysInStep() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return player_.in_step();
+}
+
 Simulator::Simulator() {
   const char* tags = std::getenv("VEXLAN_SIM_DEVICES");
   AttachTagsLocked(tags == nullptr ? "X52P,SFIP" : tags);

@@ -94,6 +94,8 @@ class Simulator {
 
   // Stops the scenario player and waits for it (the library's unloading).
   void StopPlaying();
+  // Whether a scenario plays in step with the calls: a replay, whose device events are the recorded ones.
+  bool PlaysInStep();
 
  private:
   Simulator();

@@ -13,26 +13,30 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 EXAMPLES = os.path.join(ROOT, "examples")
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def run(interpreter, folder, script, scenario, *options):
+def run(interpreter, folder, script, scenario, *options, arguments=()):
+    with_scenario = ["-s", scenario] if scenario else []
     result = subprocess.run(
-        [os.path.join(ROOT, "scripts/run.sh"), "-q", "-i", interpreter, "-o", folder, "-s", scenario, *options, script],
+        [os.path.join(ROOT, "scripts/run.sh"), "-q", "-i", interpreter, "-o", folder, *with_scenario, *options, script,
+         *arguments],
         stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=240)
     return result.returncode, result.stderr.replace("\r", "")
 
 
-def record(interpreter, folder, script, scenario):
+def record(interpreter, folder, script, scenario, *arguments):
     trace = os.path.join(folder, "session.trace")
-    status, errors = run(interpreter, os.path.join(folder, "record"), script, scenario, "--record", trace)
+    status, errors = run(interpreter, os.path.join(folder, "record"), script, scenario, "--record", trace,
+                         arguments=arguments)
     assert status == 0, f"recording {script}: exit {status}\n{errors}"
     text = open(trace, encoding="utf-8").read()
     assert text.startswith("# vexlan trace 1\n") and " call Deinitialize -> 0x00000000\n" in text, text[-500:]
     return trace
 
 
-def replay(interpreter, folder, trace, script, scenario):
-    return run(interpreter, os.path.join(folder, "replay"), script, scenario, "--replay", trace)
+def replay(interpreter, folder, trace, script, scenario, *arguments):
+    return run(interpreter, os.path.join(folder, "replay"), script, scenario, "--replay", trace, arguments=arguments)
 
 
 def changed(folder, example, old, new):
@@ -49,19 +53,19 @@ def check(condition, what):
         raise AssertionError(what)
 
 
-def same_replay(interpreter, folder, example):
+def same_replay(interpreter, folder, script, scenario, *arguments):
     """Under Wine on a loaded machine a script whose callbacks read its frame counter can see an event a
     frame earlier or later than it did while recording: there a session is recorded and replayed a
     second time after a difference, and the first is printed. Two differences in a row fail."""
-    script, scenario = os.path.join(EXAMPLES, example + ".lua"), os.path.join(EXAMPLES, example + ".scenario")
+    name = os.path.basename(script)
     for attempt in range(2 if interpreter == "wine" else 1):
-        trace = record(interpreter, folder, script, scenario)
-        status, errors = replay(interpreter, folder, trace, script, scenario)
+        trace = record(interpreter, folder, script, scenario, *arguments)
+        status, errors = replay(interpreter, folder, trace, script, scenario, *arguments)
         if status == 0 and "replay: no difference" in errors:
             return
         if attempt == 0 and interpreter == "wine":
-            print(f"RETRY {example}: exit {status}\n{errors}", file=sys.stderr)
-    check(False, f"{example}: exit {status}\n{errors}")
+            print(f"RETRY {name}: exit {status}\n{errors}", file=sys.stderr)
+    check(False, f"{name}: exit {status}\n{errors}")
 
 
 # Each change, and what the report must say: the call, what was expected and what came.
@@ -94,8 +98,22 @@ def main():
                 failed += 1
                 print(f"FAIL {name}: {error}", file=sys.stderr)
 
-    for example in ["x52_pages", "attitude", "hotplug", "companion"]:
-        case(example, lambda folder, example=example: same_replay(interpreter, folder, example))
+    # Every example: those with a scenario play it; the live-panels example gets a few frames of its own.
+    sessions = {name: (os.path.join(EXAMPLES, name + ".lua"), os.path.join(EXAMPLES, name + ".scenario"), ())
+                for name in ["x52_pages", "attitude", "hotplug", "companion", "instruments"]}
+    sessions["web_panel"] = (os.path.join(EXAMPLES, "web_panel.lua"), os.path.join(HERE, "web_panel.scenario"), ("8",))
+    for name, (script, scenario, arguments) in sessions.items():
+        case(name, lambda folder, s=script, k=scenario, a=arguments: same_replay(interpreter, folder, s, k, *a))
+
+    # The simulator example plugs and presses through vexlan_sim itself: its replay stops at the first
+    # such control, with the reason, instead of reporting the doubled events as the script's fault.
+    def simulated_session(folder):
+        script = os.path.join(EXAMPLES, "simulated_session.lua")
+        trace = record(interpreter, folder, script, None)
+        status, errors = replay(interpreter, folder, trace, script, None)
+        check(status != 0 and "vexlan_sim.plug: a replay plays the trace's device events" in errors,
+              f"exit {status}\n{errors}")
+    case("simulated_session", simulated_session)
 
     x52, x52_keys = os.path.join(EXAMPLES, "x52_pages.lua"), os.path.join(EXAMPLES, "x52_pages.scenario")
     with tempfile.TemporaryDirectory() as kept:
