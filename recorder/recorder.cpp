@@ -22,12 +22,18 @@ struct CallbackContext {
   int device = 0;
   uint32_t number = 0;
 };
-thread_local CallbackContext t_context;
 
-int ThreadNumber() {
+// What the recorder keeps per thread, in one thread-local object (each is a look-up under MinGW).
+struct ThreadState {
+  int number = 0;  // 0 until the thread is first recorded
+  CallbackContext context;
+};
+thread_local ThreadState t_state;
+
+int ThreadNumber(ThreadState& state) {
   static std::atomic<int> next{1};
-  thread_local const int number = next.fetch_add(1);
-  return number;
+  if (state.number == 0) state.number = next.fetch_add(1, std::memory_order_relaxed);
+  return state.number;
 }
 
 size_t UnitsOf(const WideChar* text) {
@@ -93,28 +99,26 @@ Recorder::Recorder() {
   std::string header = std::string(kTraceHeader) + "\n# library " + library +
                        (real_.loaded() ? "" : " (not loaded: every call answers E_NOTIMPL)") + "\n# pictures " +
                        (whole_pictures_ ? "whole" : "by hash") + "\n# buffer " + std::to_string(capacity) + " records";
-  writer_ = std::make_unique<TraceWriter>(OpenTraceFile(trace), capacity, whole_pictures_, std::move(header));
+  writer_ = std::make_unique<TraceWriter>(OpenTraceFile(trace), capacity, whole_pictures_, std::move(header), clock_);
 }
 
-int Recorder::DeviceIdLocked(void* handle) {
-  if (handle == nullptr) return 0;
-  auto found = ids_.find(handle);
-  if (found != ids_.end()) return found->second;
-  const int id = static_cast<int>(ids_.size()) + 1;
-  ids_.emplace(handle, id);
-  return id;
+Recorder::Device& Recorder::DeviceLocked(void* handle) {
+  auto found = devices_.find(handle);
+  if (found != devices_.end()) return found->second;
+  return devices_.emplace(handle, Device{handle == nullptr ? 0 : next_device_id_++}).first->second;
 }
 
 PendingRecord Recorder::Begin(const char* name) {
   if (check_ != nullptr) check_->BeforeCall();
   PendingRecord record;
-  record.time = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  record.thread = ThreadNumber();
+  record.ticks = ReadTicks();
+  ThreadState& state = t_state;
+  record.thread = ThreadNumber(state);
   record.name = name;
-  if (t_context.kind != nullptr) {
-    record.context_kind = t_context.kind;
-    record.context_device = t_context.device;
-    record.context_number = t_context.number;
+  if (state.context.kind != nullptr) {
+    record.context_kind = state.context.kind;
+    record.context_device = state.context.device;
+    record.context_number = state.context.number;
   }
   return record;
 }
@@ -122,7 +126,7 @@ PendingRecord Recorder::Begin(const char* name) {
 PendingRecord Recorder::Begin(const char* name, void* device) {
   PendingRecord record = Begin(name);
   platform::FastMutexLock lock(mutex_);
-  record.device = DeviceIdLocked(device);
+  record.device = DeviceLocked(device).id;
   return record;
 }
 
@@ -137,7 +141,8 @@ HResult Recorder::Finish(PendingRecord&& record, HResult result, const void* pic
     writer_->Push(std::move(record), picture);
     return result;
   }
-  const TraceRecord* recorded = check_->Check(Expand(record, static_cast<const uint8_t*>(picture), whole_pictures_));
+  // The check compares calls, not their times.
+  const TraceRecord* recorded = check_->Check(Expand(record, 0, static_cast<const uint8_t*>(picture), whole_pictures_));
   if (recorded == nullptr || !recorded->result) return result;  // a difference: the simulator's own answer
   if (guid != nullptr)
     for (const auto& [key, value] : recorded->outputs)
@@ -145,23 +150,29 @@ HResult Recorder::Finish(PendingRecord&& record, HResult result, const void* pic
   return *recorded->result;
 }
 
-void Recorder::NumberLocked(CallbackKind kind, void* device, PendingRecord* record) {
-  record->time = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  record->thread = ThreadNumber();
-  record->kind = kKindNames[kind];
-  record->device = DeviceIdLocked(device);
-  record->number = ++callbacks_[kind][record->device];
+PendingRecord Recorder::CallbackRecord(CallbackKind kind) {
+  PendingRecord record;
+  record.ticks = ReadTicks();
+  record.thread = ThreadNumber(t_state);
+  record.kind = kKindNames[kind];
+  return record;
+}
+
+void Recorder::NumberLocked(CallbackKind kind, Device& device, PendingRecord* record) {
+  record->device = device.id;
+  record->number = ++device.callbacks[kind];
 }
 
 template <typename Forward>
 void Recorder::Deliver(CallbackKind kind, PendingRecord&& record, Forward forward) {
   if (check_ != nullptr && kind != kEnumerate)
     check_->BeforeCallback(CallbackKey(kKindNames[kind], record.device, record.number));
-  const CallbackContext outer = t_context;
-  t_context = {kKindNames[kind], record.device, record.number};
+  ThreadState& state = t_state;
+  const CallbackContext outer = state.context;
+  state.context = {kKindNames[kind], record.device, record.number};
   if (writer_ != nullptr) writer_->Push(std::move(record));
   forward();
-  t_context = outer;
+  state.context = outer;
 }
 
 void Recorder::WriteReport() {
@@ -181,10 +192,10 @@ void Recorder::WriteReport() {
 void Recorder::OnEnumerate(void* device, void* context) {
   Recorder& self = Instance();
   const auto* forward = static_cast<const EnumerateForward*>(context);
-  PendingRecord record;
+  PendingRecord record = CallbackRecord(kEnumerate);
   {
     platform::FastMutexLock lock(self.mutex_);
-    self.NumberLocked(kEnumerate, device, &record);
+    self.NumberLocked(kEnumerate, self.DeviceLocked(device), &record);
   }
   self.Deliver(kEnumerate, std::move(record), [&] { forward->handler(device, forward->context); });
 }
@@ -192,13 +203,13 @@ void Recorder::OnEnumerate(void* device, void* context) {
 void Recorder::OnDeviceChange(void* device, uint8_t added, void* context) {
   Recorder& self = Instance();
   const CallbackKind kind = added != 0 ? kArrival : kRemoval;
-  PendingRecord record;
+  PendingRecord record = CallbackRecord(kind);
   record.Add("added", added);
   DeviceChangeHandlerFn handler;
   {
     platform::FastMutexLock lock(self.mutex_);
     handler = self.device_handler_;
-    self.NumberLocked(kind, device, &record);
+    self.NumberLocked(kind, self.DeviceLocked(device), &record);
   }
   self.Deliver(kind, std::move(record), [&] {
     if (handler != nullptr) handler(device, added, context);
@@ -207,15 +218,15 @@ void Recorder::OnDeviceChange(void* device, uint8_t added, void* context) {
 
 void Recorder::OnPage(void* device, uint32_t page, uint8_t activated, void* context) {
   Recorder& self = Instance();
-  PendingRecord record;
+  PendingRecord record = CallbackRecord(kPage);
   record.Add("page", page);
   record.Add("active", activated);
-  PageChangeHandlerFn handler = nullptr;
+  PageChangeHandlerFn handler;
   {
     platform::FastMutexLock lock(self.mutex_);
-    auto found = self.page_handlers_.find(device);
-    if (found != self.page_handlers_.end()) handler = found->second;
-    self.NumberLocked(kPage, device, &record);
+    Device& entry = self.DeviceLocked(device);
+    handler = entry.page_handler;
+    self.NumberLocked(kPage, entry, &record);
   }
   self.Deliver(kPage, std::move(record), [&] {
     if (handler != nullptr) handler(device, page, activated, context);
@@ -224,14 +235,14 @@ void Recorder::OnPage(void* device, uint32_t page, uint8_t activated, void* cont
 
 void Recorder::OnSoftButtons(void* device, uint32_t buttons, void* context) {
   Recorder& self = Instance();
-  PendingRecord record;
+  PendingRecord record = CallbackRecord(kButtons);
   record.Add("mask", buttons, true);
-  SoftButtonHandlerFn handler = nullptr;
+  SoftButtonHandlerFn handler;
   {
     platform::FastMutexLock lock(self.mutex_);
-    auto found = self.button_handlers_.find(device);
-    if (found != self.button_handlers_.end()) handler = found->second;
-    self.NumberLocked(kButtons, device, &record);
+    Device& entry = self.DeviceLocked(device);
+    handler = entry.button_handler;
+    self.NumberLocked(kButtons, entry, &record);
   }
   self.Deliver(kButtons, std::move(record), [&] {
     if (handler != nullptr) handler(device, buttons, context);
@@ -252,7 +263,7 @@ HResult Recorder::Deinitialize() {
   PendingRecord record = Begin("Deinitialize");
   const HResult result = real_->Deinitialize();
   if (check_ != nullptr) {
-    const TraceRecord* recorded = check_->Check(Expand(record, nullptr, whole_pictures_));
+    const TraceRecord* recorded = check_->Check(Expand(record, 0, nullptr, whole_pictures_));
     check_->CloseSession(recorded);
     WriteReport();
     return recorded != nullptr && recorded->result ? *recorded->result : result;
@@ -286,10 +297,7 @@ HResult Recorder::RegisterPageCallback(void* device, PageChangeHandlerFn handler
   record.Add("handler", handler != nullptr);
   {
     platform::FastMutexLock lock(mutex_);
-    if (handler != nullptr)
-      page_handlers_[device] = handler;
-    else
-      page_handlers_.erase(device);
+    DeviceLocked(device).page_handler = handler;
   }
   return Finish(std::move(record), real_->RegisterPageCallback(device, handler != nullptr ? OnPage : nullptr, context));
 }
@@ -299,10 +307,7 @@ HResult Recorder::RegisterSoftButtonCallback(void* device, SoftButtonHandlerFn h
   record.Add("handler", handler != nullptr);
   {
     platform::FastMutexLock lock(mutex_);
-    if (handler != nullptr)
-      button_handlers_[device] = handler;
-    else
-      button_handlers_.erase(device);
+    DeviceLocked(device).button_handler = handler;
   }
   return Finish(std::move(record),
                 real_->RegisterSoftButtonCallback(device, handler != nullptr ? OnSoftButtons : nullptr, context));

@@ -11,7 +11,6 @@
 //   VEXLAN_REPLAY_TRACE, VEXLAN_REPLAY_REPORT    replay: the trace, and where the result goes
 #pragma once
 
-#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,6 +18,7 @@
 #include "directoutput/binding.h"
 #include "platform/mutex.h"
 #include "recorder/replay.h"
+#include "recorder/trace_clock.h"
 #include "recorder/trace_writer.h"
 
 namespace vexlan::recorder {
@@ -58,32 +58,40 @@ class Recorder {
     EnumerateHandlerFn handler;
     void* context;
   };
+  // What the recorder knows of a device handle, found with one look-up on a callback's path.
+  struct Device {
+    int id;
+    PageChangeHandlerFn page_handler = nullptr;
+    SoftButtonHandlerFn button_handler = nullptr;
+    uint32_t callbacks[kCallbackKinds] = {};  // counted from 1
+  };
 
   Recorder();
   PendingRecord Begin(const char* name);
   PendingRecord Begin(const char* name, void* device);
   // Records (or checks) the call and gives the module its answer.
   HResult Finish(PendingRecord&& record, HResult result, const void* picture = nullptr, Guid* guid = nullptr);
-  int DeviceIdLocked(void* handle) REQUIRES(mutex_);
-  // Stamps a callback's record: time, thread, kind, device and its number among its kind's for the device.
-  void NumberLocked(CallbackKind kind, void* device, PendingRecord* record) REQUIRES(mutex_);
+  // The handle's entry, made (with the next number) when the recorder first sees it; d0 for a null one.
+  Device& DeviceLocked(void* handle) REQUIRES(mutex_);
+  // A callback's record: time, thread and kind.
+  static PendingRecord CallbackRecord(CallbackKind kind);
+  // Stamps it with the device and its number among its kind's for the device.
+  void NumberLocked(CallbackKind kind, Device& device, PendingRecord* record) REQUIRES(mutex_);
   // Records the callback and runs `forward` (the module's handler) with it as the calls' context.
   template <typename Forward>
   void Deliver(CallbackKind kind, PendingRecord&& record, Forward forward);
   void WriteReport();
 
-  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  const TraceClock clock_;  // where the trace's times count from
   DirectOutputBinding real_;
   bool whole_pictures_ = false;
   std::unique_ptr<TraceWriter> writer_;  // recording
   std::unique_ptr<ReplayCheck> check_;   // replaying
   std::string report_path_;
   platform::FastMutex mutex_;
-  std::map<void*, int> ids_ GUARDED_BY(mutex_);
-  std::map<int, uint32_t> callbacks_[kCallbackKinds] GUARDED_BY(mutex_);  // per device, counted from 1
+  std::map<void*, Device> devices_ GUARDED_BY(mutex_);
+  int next_device_id_ GUARDED_BY(mutex_) = 1;
   DeviceChangeHandlerFn device_handler_ GUARDED_BY(mutex_) = nullptr;
-  std::map<void*, PageChangeHandlerFn> page_handlers_ GUARDED_BY(mutex_);
-  std::map<void*, SoftButtonHandlerFn> button_handlers_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vexlan::recorder

@@ -36,9 +36,9 @@ std::unique_ptr<TraceSink> OpenTraceFile(const std::string& path) {
   return std::make_unique<FileSink>(CreateTraceFile(path));
 }
 
-TraceRecord Expand(const PendingRecord& pending, const uint8_t* picture, bool whole_pictures) {
+TraceRecord Expand(const PendingRecord& pending, double time, const uint8_t* picture, bool whole_pictures) {
   TraceRecord record;
-  record.time = pending.time;
+  record.time = time;
   record.thread = pending.thread;
   record.kind = pending.kind;
   if (pending.name != nullptr) record.name = pending.name;
@@ -66,43 +66,66 @@ TraceRecord Expand(const PendingRecord& pending, const uint8_t* picture, bool wh
   return record;
 }
 
-TraceWriter::TraceWriter(std::unique_ptr<TraceSink> sink, size_t capacity, bool whole_pictures, std::string header)
+TraceWriter::TraceWriter(std::unique_ptr<TraceSink> sink, size_t capacity, bool whole_pictures, std::string header,
+                         TraceClock clock)
     : sink_(std::move(sink)),
       capacity_(capacity == 0 ? 1 : capacity),
       whole_pictures_(whole_pictures),
-      header_(std::move(header)) {
-  platform::FastMutexLock lock(mutex_);
-  ring_.resize(capacity_);
+      header_(std::move(header)),
+      clock_(clock),
+      ring_(new Cell[capacity_]),
+      slots_(new uint8_t[size_t{kPictureSlots} * directoutput::kImageBytes]) {  // untouched until used
+  for (size_t at = 0; at < capacity_; ++at) ring_[at].sequence.store(at, std::memory_order_relaxed);
 }
 
 TraceWriter::~TraceWriter() { Stop(); }
 
+int TraceWriter::ClaimSlot() {
+  for (int slot = 0; slot < kPictureSlots; ++slot)
+    if (!slot_busy_[slot].load(std::memory_order_relaxed) && !slot_busy_[slot].exchange(true, std::memory_order_acquire))
+      return slot;
+  return -1;
+}
+
+size_t TraceWriter::Filled() const {
+  return next_in_.load(std::memory_order_relaxed) - next_out_.load(std::memory_order_relaxed);
+}
+
 bool TraceWriter::Push(PendingRecord&& pending, const void* picture) {
-  const bool copies = picture != nullptr && pending.picture_bytes == directoutput::kImageBytes;
   int slot = -1;
-  if (copies) {
-    platform::FastMutexLock lock(mutex_);
-    if (slots_ == nullptr) slots_.reset(new uint8_t[size_t{kPictureSlots} * directoutput::kImageBytes]);
-    for (int i = 0; i < kPictureSlots && slot < 0; ++i)
-      if (!slot_busy_[i]) slot = i;
+  if (picture != nullptr && pending.picture_bytes == directoutput::kImageBytes) {
+    slot = ClaimSlot();
     if (slot < 0) {
-      ++dropped_;
+      dropped_.fetch_add(1, std::memory_order_relaxed);
       return false;
     }
-    slot_busy_[slot] = true;
+    // The slot is this thread's until the record is handed over below.
+    std::memcpy(slots_.get() + size_t{directoutput::kImageBytes} * slot, picture, pending.picture_bytes);
   }
-  // Copied with no lock held: the slot is this thread's until it is handed over below.
-  if (slot >= 0) std::memcpy(slots_.get() + size_t{directoutput::kImageBytes} * slot, picture, pending.picture_bytes);
-  platform::FastMutexLock lock(mutex_);
-  if (count_ == capacity_) {
-    if (slot >= 0) slot_busy_[slot] = false;
-    ++dropped_;
-    return false;
+  size_t position = next_in_.load(std::memory_order_relaxed);
+  Cell* cell = nullptr;
+  for (;;) {
+    cell = &ring_[position % capacity_];
+    const size_t sequence = cell->sequence.load(std::memory_order_acquire);
+    if (sequence == position) {
+      if (next_in_.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) break;
+    } else if (sequence < position) {  // still holds the record of the lap before: the ring is full
+      if (slot >= 0) slot_busy_[slot].store(false, std::memory_order_release);
+      dropped_.fetch_add(1, std::memory_order_relaxed);
+      return false;
+    } else {  // another pusher took this position
+      position = next_in_.load(std::memory_order_relaxed);
+    }
   }
-  Entry& entry = ring_[(head_ + count_++) % capacity_];
-  entry.record = std::move(pending);
-  entry.slot = slot;
-  if (count_ * 2 == capacity_ + (capacity_ & 1)) wake_.NotifyAll();  // half full: write now, not at the next tick
+  cell->record = std::move(pending);
+  cell->slot = slot;
+  cell->sequence.store(position + 1, std::memory_order_release);
+  // Half full: wake the writer now rather than at its next tick. The lock orders the wake-up after the
+  // writer's look at the ring or its start of waiting, so it is never lost.
+  if ((position + 1 - next_out_.load(std::memory_order_relaxed)) * 2 == capacity_ + (capacity_ & 1)) {
+    { platform::FastMutexLock lock(mutex_); }
+    wake_.NotifyAll();
+  }
   return true;
 }
 
@@ -131,61 +154,61 @@ void TraceWriter::Stop() {
   thread_.join();
 }
 
-uint64_t TraceWriter::dropped() const {
-  platform::FastMutexLock lock(mutex_);
-  return dropped_;
-}
+uint64_t TraceWriter::dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
-uint64_t TraceWriter::failed_writes() const {
-  platform::FastMutexLock lock(mutex_);
-  return failed_writes_;
+uint64_t TraceWriter::failed_writes() const { return failed_writes_.load(std::memory_order_relaxed); }
+
+void TraceWriter::TakeReady(std::vector<Entry>& batch) {
+  for (size_t position = next_out_.load(std::memory_order_relaxed);; ++position) {
+    Cell& cell = ring_[position % capacity_];
+    if (cell.sequence.load(std::memory_order_acquire) != position + 1) return;  // not filled yet
+    batch.push_back(Entry{std::move(cell.record), cell.slot});
+    cell.sequence.store(position + capacity_, std::memory_order_release);
+    next_out_.store(position + 1, std::memory_order_relaxed);
+  }
 }
 
 void TraceWriter::Run() {
   if (!header_.empty()) {
     const bool written = sink_->Write(header_) && sink_->Flush();
     header_.clear();
-    if (!written) {
-      platform::FastMutexLock lock(mutex_);
-      ++failed_writes_;
-    }
+    if (!written) failed_writes_.fetch_add(1, std::memory_order_relaxed);
   }
   std::vector<Entry> batch;
   for (bool last = false; !last;) {
-    uint64_t dropped = 0;
     {
       platform::FastMutexLock lock(mutex_);
-      if (!stop_ && count_ * 2 < capacity_) wake_.WaitFor(mutex_, kWriteInterval);
+      if (!stop_ && Filled() * 2 < capacity_) wake_.WaitFor(mutex_, kWriteInterval);
       last = stop_;
-      for (; count_ > 0; --count_, head_ = (head_ + 1) % capacity_) batch.push_back(std::move(ring_[head_]));
-      dropped = dropped_ - dropped_written_;
-      dropped_written_ = dropped_;
     }
-    WriteBatch(batch, dropped);
+    TakeReady(batch);
+    const uint64_t dropped = dropped_.load(std::memory_order_relaxed);
+    WriteBatch(batch, dropped - dropped_written_);
+    dropped_written_ = dropped;
     batch.clear();
   }
 }
 
 void TraceWriter::WriteBatch(std::vector<Entry>& batch, uint64_t dropped) {
+  clock_.Calibrate();  // after the batch was taken: every reading in it comes before this one
   uint64_t failures = 0;
-  for (Entry& entry : batch) {
+  for (const Entry& entry : batch) {
     const uint8_t* picture =
         entry.slot >= 0 ? slots_.get() + size_t{directoutput::kImageBytes} * entry.slot : nullptr;
-    if (!sink_->Write(FormatRecord(Expand(entry.record, picture, whole_pictures_)))) ++failures;
+    if (!sink_->Write(FormatRecord(Expand(entry.record, clock_.Seconds(entry.record.ticks), picture, whole_pictures_))))
+      ++failures;
+    if (entry.slot >= 0) slot_busy_[entry.slot].store(false, std::memory_order_release);
   }
   if (dropped > 0) {
     TraceRecord lost;
-    lost.time = batch.empty() ? 0 : batch.back().record.time;
+    lost.time = batch.empty() ? 0 : clock_.Seconds(batch.back().record.ticks);
     lost.kind = "dropped";
     lost.arguments.emplace_back("count", std::to_string(dropped));
     if (!sink_->Write(FormatRecord(lost))) ++failures;
   }
   if (!batch.empty() || dropped > 0)
     if (!sink_->Flush()) ++failures;
-  platform::FastMutexLock lock(mutex_);
-  for (const Entry& entry : batch)
-    if (entry.slot >= 0) slot_busy_[entry.slot] = false;
-  failed_writes_ += failures;
+  if (failures > 0) failed_writes_.fetch_add(failures, std::memory_order_relaxed);
 }
 
 }  // namespace vexlan::recorder
