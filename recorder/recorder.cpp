@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "recorder/recorder_platform.h"
 
@@ -16,24 +17,10 @@ constexpr size_t kDefaultBuffer = 4096;
 constexpr long kLargestBuffer = 1 << 20;  // records; a larger setting is taken as this
 const char* const kKindNames[] = {"enumerate", "arrival", "removal", "page", "buttons"};
 
-// The callback the calling thread is in, if any: the calls it makes are recorded as made from it.
-struct CallbackContext {
-  const char* kind = nullptr;
-  int device = 0;
-  uint32_t number = 0;
-};
-
-// What the recorder keeps per thread, in one thread-local object (each is a look-up under MinGW).
-struct ThreadState {
-  int number = 0;  // 0 until the thread is first recorded
-  CallbackContext context;
-};
-thread_local ThreadState t_state;
-
-int ThreadNumber(ThreadState& state) {
+int ThreadNumber(int* number) {
   static std::atomic<int> next{1};
-  if (state.number == 0) state.number = next.fetch_add(1, std::memory_order_relaxed);
-  return state.number;
+  if (*number == 0) *number = next.fetch_add(1, std::memory_order_relaxed);
+  return *number;
 }
 
 size_t UnitsOf(const WideChar* text) {
@@ -70,6 +57,8 @@ bool HasWholePictures(const std::vector<TraceRecord>& records) {
 
 }  // namespace
 
+thread_local Recorder::ThreadState Recorder::t_state_;
+
 Recorder& Recorder::Instance() {
   // Never destroyed: the library's callback threads may outlive static destruction.
   static Recorder* instance = new Recorder();
@@ -105,15 +94,17 @@ Recorder::Recorder() {
 Recorder::Device& Recorder::DeviceLocked(void* handle) {
   auto found = devices_.find(handle);
   if (found != devices_.end()) return found->second;
-  return devices_.emplace(handle, Device{handle == nullptr ? 0 : next_device_id_++}).first->second;
+  const int id = handle == nullptr ? 0 : next_device_id_++;
+  return devices_.emplace(std::piecewise_construct, std::forward_as_tuple(handle), std::forward_as_tuple(id))
+      .first->second;
 }
 
 PendingRecord Recorder::Begin(const char* name) {
   if (check_ != nullptr) check_->BeforeCall();
   PendingRecord record;
   record.ticks = ReadTicks();
-  ThreadState& state = t_state;
-  record.thread = ThreadNumber(state);
+  ThreadState& state = t_state_;
+  record.thread = ThreadNumber(&state.number);
   record.name = name;
   if (state.context.kind != nullptr) {
     record.context_kind = state.context.kind;
@@ -150,24 +141,29 @@ HResult Recorder::Finish(PendingRecord&& record, HResult result, const void* pic
   return *recorded->result;
 }
 
-PendingRecord Recorder::CallbackRecord(CallbackKind kind) {
+Recorder::Device& Recorder::CallbackDevice(ThreadState& state, void* handle) {
+  if (state.last_device != nullptr && state.last_handle == handle) return *state.last_device;
+  platform::FastMutexLock lock(mutex_);
+  Device& device = DeviceLocked(handle);
+  state.last_handle = handle;
+  state.last_device = &device;
+  return device;
+}
+
+PendingRecord Recorder::CallbackRecord(CallbackKind kind, Device& device) {
   PendingRecord record;
   record.ticks = ReadTicks();
-  record.thread = ThreadNumber(t_state);
   record.kind = kKindNames[kind];
+  record.device = device.id;
+  record.number = device.callbacks[kind].fetch_add(1, std::memory_order_relaxed) + 1;
   return record;
 }
 
-void Recorder::NumberLocked(CallbackKind kind, Device& device, PendingRecord* record) {
-  record->device = device.id;
-  record->number = ++device.callbacks[kind];
-}
-
 template <typename Forward>
-void Recorder::Deliver(CallbackKind kind, PendingRecord&& record, Forward forward) {
+void Recorder::Deliver(ThreadState& state, CallbackKind kind, PendingRecord&& record, Forward forward) {
   if (check_ != nullptr && kind != kEnumerate)
     check_->BeforeCallback(CallbackKey(kKindNames[kind], record.device, record.number));
-  ThreadState& state = t_state;
+  record.thread = ThreadNumber(&state.number);
   const CallbackContext outer = state.context;
   state.context = {kKindNames[kind], record.device, record.number};
   if (writer_ != nullptr) writer_->Push(std::move(record));
@@ -191,60 +187,45 @@ void Recorder::WriteReport() {
 
 void Recorder::OnEnumerate(void* device, void* context) {
   Recorder& self = Instance();
+  ThreadState& state = t_state_;
   const auto* forward = static_cast<const EnumerateForward*>(context);
-  PendingRecord record = CallbackRecord(kEnumerate);
-  {
-    platform::FastMutexLock lock(self.mutex_);
-    self.NumberLocked(kEnumerate, self.DeviceLocked(device), &record);
-  }
-  self.Deliver(kEnumerate, std::move(record), [&] { forward->handler(device, forward->context); });
+  PendingRecord record = CallbackRecord(kEnumerate, self.CallbackDevice(state, device));
+  self.Deliver(state, kEnumerate, std::move(record), [&] { forward->handler(device, forward->context); });
 }
 
 void Recorder::OnDeviceChange(void* device, uint8_t added, void* context) {
   Recorder& self = Instance();
+  ThreadState& state = t_state_;
   const CallbackKind kind = added != 0 ? kArrival : kRemoval;
-  PendingRecord record = CallbackRecord(kind);
+  const DeviceChangeHandlerFn handler = self.device_handler_.load(std::memory_order_acquire);
+  PendingRecord record = CallbackRecord(kind, self.CallbackDevice(state, device));
   record.Add("added", added);
-  DeviceChangeHandlerFn handler;
-  {
-    platform::FastMutexLock lock(self.mutex_);
-    handler = self.device_handler_;
-    self.NumberLocked(kind, self.DeviceLocked(device), &record);
-  }
-  self.Deliver(kind, std::move(record), [&] {
+  self.Deliver(state, kind, std::move(record), [&] {
     if (handler != nullptr) handler(device, added, context);
   });
 }
 
 void Recorder::OnPage(void* device, uint32_t page, uint8_t activated, void* context) {
   Recorder& self = Instance();
-  PendingRecord record = CallbackRecord(kPage);
+  ThreadState& state = t_state_;
+  Device& entry = self.CallbackDevice(state, device);
+  const PageChangeHandlerFn handler = entry.page_handler.load(std::memory_order_acquire);
+  PendingRecord record = CallbackRecord(kPage, entry);
   record.Add("page", page);
   record.Add("active", activated);
-  PageChangeHandlerFn handler;
-  {
-    platform::FastMutexLock lock(self.mutex_);
-    Device& entry = self.DeviceLocked(device);
-    handler = entry.page_handler;
-    self.NumberLocked(kPage, entry, &record);
-  }
-  self.Deliver(kPage, std::move(record), [&] {
+  self.Deliver(state, kPage, std::move(record), [&] {
     if (handler != nullptr) handler(device, page, activated, context);
   });
 }
 
 void Recorder::OnSoftButtons(void* device, uint32_t buttons, void* context) {
   Recorder& self = Instance();
-  PendingRecord record = CallbackRecord(kButtons);
+  ThreadState& state = t_state_;
+  Device& entry = self.CallbackDevice(state, device);
+  const SoftButtonHandlerFn handler = entry.button_handler.load(std::memory_order_acquire);
+  PendingRecord record = CallbackRecord(kButtons, entry);
   record.Add("mask", buttons, true);
-  SoftButtonHandlerFn handler;
-  {
-    platform::FastMutexLock lock(self.mutex_);
-    Device& entry = self.DeviceLocked(device);
-    handler = entry.button_handler;
-    self.NumberLocked(kButtons, entry, &record);
-  }
-  self.Deliver(kButtons, std::move(record), [&] {
+  self.Deliver(state, kButtons, std::move(record), [&] {
     if (handler != nullptr) handler(device, buttons, context);
   });
 }
@@ -276,10 +257,7 @@ HResult Recorder::Deinitialize() {
 HResult Recorder::RegisterDeviceCallback(DeviceChangeHandlerFn handler, void* context) {
   PendingRecord record = Begin("RegisterDeviceCallback");
   record.Add("handler", handler != nullptr);
-  {
-    platform::FastMutexLock lock(mutex_);
-    device_handler_ = handler;
-  }
+  device_handler_.store(handler, std::memory_order_release);
   return Finish(std::move(record), real_->RegisterDeviceCallback(handler != nullptr ? OnDeviceChange : nullptr, context));
 }
 
@@ -297,7 +275,7 @@ HResult Recorder::RegisterPageCallback(void* device, PageChangeHandlerFn handler
   record.Add("handler", handler != nullptr);
   {
     platform::FastMutexLock lock(mutex_);
-    DeviceLocked(device).page_handler = handler;
+    DeviceLocked(device).page_handler.store(handler, std::memory_order_release);
   }
   return Finish(std::move(record), real_->RegisterPageCallback(device, handler != nullptr ? OnPage : nullptr, context));
 }
@@ -307,7 +285,7 @@ HResult Recorder::RegisterSoftButtonCallback(void* device, SoftButtonHandlerFn h
   record.Add("handler", handler != nullptr);
   {
     platform::FastMutexLock lock(mutex_);
-    DeviceLocked(device).button_handler = handler;
+    DeviceLocked(device).button_handler.store(handler, std::memory_order_release);
   }
   return Finish(std::move(record),
                 real_->RegisterSoftButtonCallback(device, handler != nullptr ? OnSoftButtons : nullptr, context));

@@ -11,6 +11,7 @@
 //   VEXLAN_REPLAY_TRACE, VEXLAN_REPLAY_REPORT    replay: the trace, and where the result goes
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -58,13 +59,30 @@ class Recorder {
     EnumerateHandlerFn handler;
     void* context;
   };
-  // What the recorder knows of a device handle, found with one look-up on a callback's path.
+  // What the recorder knows of a device handle. Entries are never removed, so a callback keeps the one
+  // it found and reads its handlers and counts its callbacks without the lock.
   struct Device {
-    int id;
-    PageChangeHandlerFn page_handler = nullptr;
-    SoftButtonHandlerFn button_handler = nullptr;
-    uint32_t callbacks[kCallbackKinds] = {};  // counted from 1
+    explicit Device(int number) : id(number) {}
+    const int id;
+    std::atomic<PageChangeHandlerFn> page_handler{nullptr};
+    std::atomic<SoftButtonHandlerFn> button_handler{nullptr};
+    std::atomic<uint32_t> callbacks[kCallbackKinds] = {};  // counted from 1
   };
+  // The callback a thread is in, if any: the calls it makes are recorded as made from it.
+  struct CallbackContext {
+    const char* kind = nullptr;
+    int device = 0;
+    uint32_t number = 0;
+  };
+  // What the recorder keeps per thread, in one thread-local object (under MinGW each thread-local is
+  // reached through a call).
+  struct ThreadState {
+    int number = 0;  // 0 until the thread is first recorded
+    CallbackContext context;
+    void* last_handle = nullptr;  // the handle of this thread's last callback, and its entry
+    Device* last_device = nullptr;
+  };
+  static thread_local ThreadState t_state_;
 
   Recorder();
   PendingRecord Begin(const char* name);
@@ -73,13 +91,14 @@ class Recorder {
   HResult Finish(PendingRecord&& record, HResult result, const void* picture = nullptr, Guid* guid = nullptr);
   // The handle's entry, made (with the next number) when the recorder first sees it; d0 for a null one.
   Device& DeviceLocked(void* handle) REQUIRES(mutex_);
-  // A callback's record: time, thread and kind.
-  static PendingRecord CallbackRecord(CallbackKind kind);
-  // Stamps it with the device and its number among its kind's for the device.
-  void NumberLocked(CallbackKind kind, Device& device, PendingRecord* record) REQUIRES(mutex_);
-  // Records the callback and runs `forward` (the module's handler) with it as the calls' context.
+  // The entry of a callback's device: the thread's last one, found again without the lock.
+  Device& CallbackDevice(ThreadState& state, void* handle);
+  // A callback's record: time, kind, device and its number among its kind's for the device.
+  static PendingRecord CallbackRecord(CallbackKind kind, Device& device);
+  // Records the callback, with the thread, and runs `forward` (the module's handler) with it as the
+  // calls' context.
   template <typename Forward>
-  void Deliver(CallbackKind kind, PendingRecord&& record, Forward forward);
+  void Deliver(ThreadState& state, CallbackKind kind, PendingRecord&& record, Forward forward);
   void WriteReport();
 
   const TraceClock clock_;  // where the trace's times count from
@@ -91,7 +110,7 @@ class Recorder {
   platform::FastMutex mutex_;
   std::map<void*, Device> devices_ GUARDED_BY(mutex_);
   int next_device_id_ GUARDED_BY(mutex_) = 1;
-  DeviceChangeHandlerFn device_handler_ GUARDED_BY(mutex_) = nullptr;
+  std::atomic<DeviceChangeHandlerFn> device_handler_{nullptr};
 };
 
 }  // namespace vexlan::recorder

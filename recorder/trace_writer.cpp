@@ -1,6 +1,7 @@
 #include "recorder/trace_writer.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -30,7 +31,106 @@ class FileSink : public TraceSink {
   std::FILE* file_;
 };
 
+void AppendDecimal(std::string& out, uint64_t value) {
+  char digits[20];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) out += digits[--count];
+}
+
+void AppendInteger(std::string& out, int value) {
+  if (value < 0) out += '-';
+  AppendDecimal(out, value < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(value)) : static_cast<uint64_t>(value));
+}
+
+void AppendHex32(std::string& out, uint32_t value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  out += "0x";
+  for (int shift = 28; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 15];
+}
+
+// As "%.6f" prints a time that is a whole number of microseconds (WholeMicroseconds).
+void AppendTime(std::string& out, double seconds) {
+  if (!(seconds >= 0 && seconds < 1e9)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6f", seconds);
+    out += text;
+    return;
+  }
+  const uint64_t micros = static_cast<uint64_t>(std::llround(seconds * 1e6));
+  AppendDecimal(out, micros / 1000000);
+  out += '.';
+  for (uint64_t unit = 100000; unit > 0; unit /= 10) out += static_cast<char>('0' + micros / unit % 10);
+}
+
+void AppendField(std::string& out, const char* key, const std::string& value) {
+  out += ' ';
+  out += key;
+  out += '=';
+  out += value;
+}
+
 }  // namespace
+
+double WholeMicroseconds(double seconds) { return std::round(seconds * 1e6) / 1e6; }
+
+void AppendRecordLine(std::string& out, const PendingRecord& pending, double time, const uint8_t* picture,
+                      bool whole_pictures) {
+  AppendTime(out, time);
+  out += ' ';
+  AppendInteger(out, pending.thread);
+  out += ' ';
+  out += pending.kind;
+  if (pending.name != nullptr && *pending.name != '\0') {
+    out += ' ';
+    out += pending.name;
+  }
+  if (pending.device >= 0) {
+    out += " d";
+    AppendInteger(out, pending.device);
+  }
+  if (pending.number != 0) {
+    out += " n=";
+    AppendDecimal(out, pending.number);
+  }
+  if (pending.context_kind != nullptr) {
+    out += " in=";
+    out += pending.context_kind;
+    out += ":d";
+    AppendInteger(out, pending.context_device);
+    out += ':';
+    AppendDecimal(out, pending.context_number);
+  }
+  for (int i = 0; i < pending.number_count; ++i) {
+    const PendingRecord::Number& number = pending.numbers[i];
+    out += ' ';
+    out += number.key;
+    out += '=';
+    if (number.hex)
+      AppendHex32(out, number.value);
+    else
+      AppendDecimal(out, number.value);
+  }
+  if (pending.has_text) AppendField(out, "text", Quote(pending.text.data(), pending.text.size()));
+  if (pending.has_picture) {
+    if (pending.picture_null)
+      out += " data=null";
+    else if (picture == nullptr)
+      out += " hash=-";  // not a whole picture: its bytes were not read
+    else if (whole_pictures)
+      AppendField(out, "data", Base64(picture, pending.picture_bytes));
+    else
+      AppendField(out, "hash", PictureHash(picture, pending.picture_bytes));
+  }
+  if (pending.has_result) {
+    out += " -> ";
+    AppendHex32(out, static_cast<uint32_t>(pending.result));
+    if (pending.has_guid) AppendField(out, "guid", FormatGuid(pending.guid));
+  }
+}
 
 std::unique_ptr<TraceSink> OpenTraceFile(const std::string& path) {
   return std::make_unique<FileSink>(CreateTraceFile(path));
@@ -195,13 +295,15 @@ void TraceWriter::WriteBatch(std::vector<Entry>& batch, uint64_t dropped) {
   for (const Entry& entry : batch) {
     const uint8_t* picture =
         entry.slot >= 0 ? slots_.get() + size_t{directoutput::kImageBytes} * entry.slot : nullptr;
-    if (!sink_->Write(FormatRecord(Expand(entry.record, clock_.Seconds(entry.record.ticks), picture, whole_pictures_))))
-      ++failures;
+    line_.clear();
+    AppendRecordLine(line_, entry.record, WholeMicroseconds(clock_.Seconds(entry.record.ticks)), picture,
+                     whole_pictures_);
+    if (!sink_->Write(line_)) ++failures;
     if (entry.slot >= 0) slot_busy_[entry.slot].store(false, std::memory_order_release);
   }
   if (dropped > 0) {
     TraceRecord lost;
-    lost.time = batch.empty() ? 0 : clock_.Seconds(batch.back().record.ticks);
+    lost.time = batch.empty() ? 0 : WholeMicroseconds(clock_.Seconds(batch.back().record.ticks));
     lost.kind = "dropped";
     lost.arguments.emplace_back("count", std::to_string(dropped));
     if (!sink_->Write(FormatRecord(lost))) ++failures;

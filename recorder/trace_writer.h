@@ -53,6 +53,13 @@ struct PendingRecord {
 // written whole or by hash.
 TraceRecord Expand(const PendingRecord& pending, double time, const uint8_t* picture, bool whole_pictures);
 
+// The line FormatRecord(Expand(...)) gives, appended to `out` without building the full record: the
+// writer thread's way, a few times quicker. `time` is in whole microseconds (WholeMicroseconds).
+void AppendRecordLine(std::string& out, const PendingRecord& pending, double time, const uint8_t* picture,
+                      bool whole_pictures);
+// `seconds` rounded to the microsecond, which is all a trace holds.
+double WholeMicroseconds(double seconds);
+
 // Where the lines go. Write and Flush report failure; the writer counts failures and carries on.
 class TraceSink {
  public:
@@ -117,6 +124,7 @@ class TraceWriter {
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> failed_writes_{0};
   uint64_t dropped_written_ = 0;  // the writer thread's
+  std::string line_;              // the writer thread's, kept for its capacity
   std::atomic<bool> slot_busy_[kPictureSlots] = {};
   std::unique_ptr<uint8_t[]> slots_;  // kPictureSlots pictures; a slot's bytes belong to whoever marked it busy
   platform::FastMutex mutex_;         // the writer's sleep: stop_ and the wake-up
