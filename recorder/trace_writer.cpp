@@ -12,6 +12,8 @@ namespace vexlan::recorder {
 namespace {
 
 constexpr auto kWriteInterval = std::chrono::milliseconds(20);
+// Lines gathered before they go to the sink in one write: a write costs a system call under Wine.
+constexpr size_t kLargestWrite = 64 * 1024;
 
 class FileSink : public TraceSink {
  public:
@@ -21,9 +23,8 @@ class FileSink : public TraceSink {
   }
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
-  bool Write(const std::string& line) override {
-    return file_ != nullptr && std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
-           std::fputc('\n', file_) != EOF;
+  bool Write(const std::string& lines) override {
+    return file_ != nullptr && std::fwrite(lines.data(), 1, lines.size(), file_) == lines.size();
   }
   bool Flush() override { return file_ != nullptr && std::fflush(file_) == 0; }
 
@@ -270,7 +271,7 @@ void TraceWriter::TakeReady(std::vector<Entry>& batch) {
 
 void TraceWriter::Run() {
   if (!header_.empty()) {
-    const bool written = sink_->Write(header_) && sink_->Flush();
+    const bool written = sink_->Write(header_ + "\n") && sink_->Flush();
     header_.clear();
     if (!written) failed_writes_.fetch_add(1, std::memory_order_relaxed);
   }
@@ -292,22 +293,28 @@ void TraceWriter::Run() {
 void TraceWriter::WriteBatch(std::vector<Entry>& batch, uint64_t dropped) {
   clock_.Calibrate();  // after the batch was taken: every reading in it comes before this one
   uint64_t failures = 0;
+  auto send = [&] {
+    if (!text_.empty() && !sink_->Write(text_)) ++failures;
+    text_.clear();
+  };
   for (const Entry& entry : batch) {
     const uint8_t* picture =
         entry.slot >= 0 ? slots_.get() + size_t{directoutput::kImageBytes} * entry.slot : nullptr;
-    line_.clear();
-    AppendRecordLine(line_, entry.record, WholeMicroseconds(clock_.Seconds(entry.record.ticks)), picture,
+    AppendRecordLine(text_, entry.record, WholeMicroseconds(clock_.Seconds(entry.record.ticks)), picture,
                      whole_pictures_);
-    if (!sink_->Write(line_)) ++failures;
+    text_ += '\n';
     if (entry.slot >= 0) slot_busy_[entry.slot].store(false, std::memory_order_release);
+    if (text_.size() >= kLargestWrite) send();
   }
   if (dropped > 0) {
     TraceRecord lost;
     lost.time = batch.empty() ? 0 : WholeMicroseconds(clock_.Seconds(batch.back().record.ticks));
     lost.kind = "dropped";
     lost.arguments.emplace_back("count", std::to_string(dropped));
-    if (!sink_->Write(FormatRecord(lost))) ++failures;
+    text_ += FormatRecord(lost);
+    text_ += '\n';
   }
+  send();
   if (!batch.empty() || dropped > 0)
     if (!sink_->Flush()) ++failures;
   if (failures > 0) failed_writes_.fetch_add(failures, std::memory_order_relaxed);

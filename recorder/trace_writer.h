@@ -60,11 +60,13 @@ void AppendRecordLine(std::string& out, const PendingRecord& pending, double tim
 // `seconds` rounded to the microsecond, which is all a trace holds.
 double WholeMicroseconds(double seconds);
 
-// Where the lines go. Write and Flush report failure; the writer counts failures and carries on.
+// Where the lines go, a batch at a time. Write and Flush report failure; the writer counts failures and
+// carries on.
 class TraceSink {
  public:
   virtual ~TraceSink() = default;
-  virtual bool Write(const std::string& line) = 0;
+  virtual bool Write(const std::string& lines) = 0;  // one or more lines, each ending in '\n'
+
   virtual bool Flush() = 0;
 };
 
@@ -124,7 +126,7 @@ class TraceWriter {
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> failed_writes_{0};
   uint64_t dropped_written_ = 0;  // the writer thread's
-  std::string line_;              // the writer thread's, kept for its capacity
+  std::string text_;              // the writer thread's lines on their way to the sink
   std::atomic<bool> slot_busy_[kPictureSlots] = {};
   std::unique_ptr<uint8_t[]> slots_;  // kPictureSlots pictures; a slot's bytes belong to whoever marked it busy
   platform::FastMutex mutex_;         // the writer's sleep: stop_ and the wake-up

@@ -17,16 +17,22 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A disk that takes the first line only when let go, and then everything; or that refuses every line.
+// Each line of text given to a sink.
+void AddLines(const std::string& text, std::vector<std::string>* lines) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines->push_back(line);
+}
+
+// A disk that takes the first write only when let go, and then everything; or that refuses every write.
 class HeldSink : public TraceSink {
  public:
   explicit HeldSink(bool refuses = false) : refuses_(refuses) {}
-  bool Write(const std::string& line) override {
+  bool Write(const std::string& text) override {
     std::unique_lock<std::mutex> lock(mutex_);
     entered_ = true;
     changed_.notify_all();
     changed_.wait(lock, [this] { return released_; });
-    lines_.push_back(line);
+    AddLines(text, &lines_);
     return !refuses_;
   }
   bool Flush() override { return !refuses_; }
@@ -132,8 +138,8 @@ TEST(TraceWriter, ADiskThatRefusesEveryWriteIsCountedAndNothingElse) {
 class KeptSink : public TraceSink {
  public:
   explicit KeptSink(std::vector<std::string>* lines) : lines_(lines) {}
-  bool Write(const std::string& line) override {
-    lines_->push_back(line);
+  bool Write(const std::string& text) override {
+    AddLines(text, lines_);
     return true;
   }
   bool Flush() override { return true; }
