@@ -76,6 +76,7 @@ std::unique_ptr<TraceSink> OpenTraceFile(const std::string& path);
 class TraceWriter {
  public:
   static constexpr int kPictureSlots = 8;
+  static constexpr size_t kCacheLine = 64;
 
   // `clock` is where the records' times count from.
   TraceWriter(std::unique_ptr<TraceSink> sink, size_t capacity, bool whole_pictures, std::string header,
@@ -97,8 +98,9 @@ class TraceWriter {
  private:
   // A place in the ring. Its sequence says whose it is: equal to the position a pusher may fill it at;
   // one more once filled, for the writer; the position plus the capacity once the writer has taken the
-  // record out, for the pusher one lap later.
-  struct Cell {
+  // record out, for the pusher one lap later. Aligned to the cache line, so that a pusher filling one
+  // place never shares a line with the writer emptying the one before.
+  struct alignas(kCacheLine) Cell {
     std::atomic<size_t> sequence{0};
     PendingRecord record;
     int slot = -1;  // the picture slot the record's bytes are in, or -1
@@ -121,8 +123,8 @@ class TraceWriter {
   std::string header_;  // written by the writer thread before its first batch
   TraceClock clock_;    // calibrated and read by the writer thread
   const std::unique_ptr<Cell[]> ring_;
-  alignas(64) std::atomic<size_t> next_in_{0};  // the next position a pusher claims
-  alignas(64) std::atomic<size_t> next_out_{0};  // the next position the writer takes; only it stores
+  alignas(kCacheLine) std::atomic<size_t> next_in_{0};   // the next position a pusher claims
+  alignas(kCacheLine) std::atomic<size_t> next_out_{0};  // the next position the writer takes; only it stores
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> failed_writes_{0};
   uint64_t dropped_written_ = 0;  // the writer thread's
