@@ -95,7 +95,8 @@ Recorder::Device& Recorder::DeviceLocked(void* handle) {
   auto found = devices_.find(handle);
   if (found != devices_.end()) return found->second;
   const int id = handle == nullptr ? 0 : next_device_id_++;
-  return devices_.emplace(std::piecewise_construct, std::forward_as_tuple(handle), std::forward_as_tuple(id))
+  return devices_
+      .emplace(std::piecewise_construct, std::forward_as_tuple(handle), std::forward_as_tuple(handle, id))
       .first->second;
 }
 
@@ -142,10 +143,9 @@ HResult Recorder::Finish(PendingRecord&& record, HResult result, const void* pic
 }
 
 Recorder::Device& Recorder::CallbackDevice(ThreadState& state, void* handle) {
-  if (state.last_device != nullptr && state.last_handle == handle) return *state.last_device;
+  if (state.last_device != nullptr && state.last_device->handle == handle) return *state.last_device;
   platform::FastMutexLock lock(mutex_);
   Device& device = DeviceLocked(handle);
-  state.last_handle = handle;
   state.last_device = &device;
   return device;
 }

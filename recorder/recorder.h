@@ -62,7 +62,8 @@ class Recorder {
   // What the recorder knows of a device handle. Entries are never removed, so a callback keeps the one
   // it found and reads its handlers and counts its callbacks without the lock.
   struct Device {
-    explicit Device(int number) : id(number) {}
+    Device(void* device_handle, int number) : handle(device_handle), id(number) {}
+    void* const handle;
     const int id;
     std::atomic<PageChangeHandlerFn> page_handler{nullptr};
     std::atomic<SoftButtonHandlerFn> button_handler{nullptr};
@@ -75,12 +76,12 @@ class Recorder {
     uint32_t number = 0;
   };
   // What the recorder keeps per thread, in one thread-local object (under MinGW each thread-local is
-  // reached through a call).
+  // reached through a call). Kept small: with a larger one, LeakSanitizer's scan of the threads' storage
+  // crashes in the checked Lua host.
   struct ThreadState {
     int number = 0;  // 0 until the thread is first recorded
     CallbackContext context;
-    void* last_handle = nullptr;  // the handle of this thread's last callback, and its entry
-    Device* last_device = nullptr;
+    Device* last_device = nullptr;  // the entry of this thread's last callback
   };
   static thread_local ThreadState t_state_;
 
