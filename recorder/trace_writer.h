@@ -1,7 +1,7 @@
 // The recorder's bounded buffer and its writer thread. Threads that call into the library, and the
 // library's callback threads, only copy a compact record into a ring of fixed size, taking no lock: a
-// place is claimed with one compare-and-swap and handed to the writer thread by a release store, which
-// formats and writes. A full ring, or no free picture slot, drops the record and counts it; the count is
+// place is claimed with one compare-and-swap and handed over by a release store to the writer thread,
+// which formats and writes. A full ring, or no free picture slot, drops the record and counts it; the count is
 // written as a "dropped" line. Nothing the writer does, or fails to do, reaches the caller.
 #pragma once
 
@@ -66,7 +66,6 @@ class TraceSink {
  public:
   virtual ~TraceSink() = default;
   virtual bool Write(const std::string& lines) = 0;  // one or more lines, each ending in '\n'
-
   virtual bool Flush() = 0;
 };
 
