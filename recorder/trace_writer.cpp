@@ -260,13 +260,15 @@ uint64_t TraceWriter::dropped() const { return dropped_.load(std::memory_order_r
 uint64_t TraceWriter::failed_writes() const { return failed_writes_.load(std::memory_order_relaxed); }
 
 void TraceWriter::TakeReady(std::vector<Entry>& batch) {
-  for (size_t position = next_out_.load(std::memory_order_relaxed);; ++position) {
+  size_t position = next_out_.load(std::memory_order_relaxed);
+  for (;; ++position) {
     Cell& cell = ring_[position % capacity_];
-    if (cell.sequence.load(std::memory_order_acquire) != position + 1) return;  // not filled yet
+    if (cell.sequence.load(std::memory_order_acquire) != position + 1) break;  // not filled yet
     batch.push_back(Entry{std::move(cell.record), cell.slot});
     cell.sequence.store(position + capacity_, std::memory_order_release);
-    next_out_.store(position + 1, std::memory_order_relaxed);
   }
+  // Once per batch: pushers read it on every push, and each store takes the line from them.
+  next_out_.store(position, std::memory_order_relaxed);
 }
 
 void TraceWriter::Run() {
