@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "output/picture_format.h"
 #include "recorder/recorder_platform.h"
@@ -17,18 +18,10 @@ constexpr size_t kDefaultBuffer = 4096;
 constexpr long kLargestBuffer = 1 << 20;  // records; a larger setting is taken as this
 const char* const kKindNames[] = {"enumerate", "arrival", "removal", "page", "buttons"};
 
-// The callback the calling thread is in, if any: the calls it makes are recorded as made from it.
-struct CallbackContext {
-  const char* kind = nullptr;
-  int device = 0;
-  uint32_t number = 0;
-};
-thread_local CallbackContext t_context;
-
-int ThreadNumber() {
+int ThreadNumber(int* number) {
   static std::atomic<int> next{1};
-  thread_local const int number = next.fetch_add(1);
-  return number;
+  if (*number == 0) *number = next.fetch_add(1, std::memory_order_relaxed);
+  return *number;
 }
 
 size_t UnitsOf(const WideChar* text) {
@@ -65,6 +58,8 @@ bool HasWholePictures(const std::vector<TraceRecord>& records) {
 
 }  // namespace
 
+thread_local Recorder::ThreadState Recorder::t_state_;
+
 Recorder& Recorder::Instance() {
   // Never destroyed: the library's callback threads may outlive static destruction.
   static Recorder* instance = new Recorder();
@@ -94,28 +89,29 @@ Recorder::Recorder() {
   std::string header = std::string(kTraceHeader) + "\n# library " + library +
                        (real_.loaded() ? "" : " (not loaded: every call answers E_NOTIMPL)") + "\n# pictures " +
                        (whole_pictures_ ? "whole" : "by hash") + "\n# buffer " + std::to_string(capacity) + " records";
-  writer_ = std::make_unique<TraceWriter>(OpenTraceFile(trace), capacity, whole_pictures_, std::move(header));
+  writer_ = std::make_unique<TraceWriter>(OpenTraceFile(trace), capacity, whole_pictures_, std::move(header), clock_);
 }
 
-int Recorder::DeviceIdLocked(void* handle) {
-  if (handle == nullptr) return 0;
-  auto found = ids_.find(handle);
-  if (found != ids_.end()) return found->second;
-  const int id = static_cast<int>(ids_.size()) + 1;
-  ids_.emplace(handle, id);
-  return id;
+Recorder::Device& Recorder::DeviceLocked(void* handle) {
+  auto found = devices_.find(handle);
+  if (found != devices_.end()) return found->second;
+  const int id = handle == nullptr ? 0 : next_device_id_++;
+  return devices_
+      .emplace(std::piecewise_construct, std::forward_as_tuple(handle), std::forward_as_tuple(handle, id))
+      .first->second;
 }
 
 PendingRecord Recorder::Begin(const char* name) {
   if (check_ != nullptr) check_->BeforeCall();
   PendingRecord record;
-  record.time = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  record.thread = ThreadNumber();
+  record.ticks = ReadTicks();
+  ThreadState& state = t_state_;
+  record.thread = ThreadNumber(&state.number);
   record.name = name;
-  if (t_context.kind != nullptr) {
-    record.context_kind = t_context.kind;
-    record.context_device = t_context.device;
-    record.context_number = t_context.number;
+  if (state.context.kind != nullptr) {
+    record.context_kind = state.context.kind;
+    record.context_device = state.context.device;
+    record.context_number = state.context.number;
   }
   return record;
 }
@@ -123,7 +119,7 @@ PendingRecord Recorder::Begin(const char* name) {
 PendingRecord Recorder::Begin(const char* name, void* device) {
   PendingRecord record = Begin(name);
   platform::FastMutexLock lock(mutex_);
-  record.device = DeviceIdLocked(device);
+  record.device = DeviceLocked(device).id;
   return record;
 }
 
@@ -138,7 +134,8 @@ HResult Recorder::Finish(PendingRecord&& record, HResult result, const void* pic
     writer_->Push(std::move(record), picture);
     return result;
   }
-  const TraceRecord* recorded = check_->Check(Expand(record, static_cast<const uint8_t*>(picture), whole_pictures_));
+  // The check compares calls, not their times.
+  const TraceRecord* recorded = check_->Check(Expand(record, 0, static_cast<const uint8_t*>(picture), whole_pictures_));
   if (recorded == nullptr || !recorded->result) return result;  // a difference: the simulator's own answer
   if (guid != nullptr)
     for (const auto& [key, value] : recorded->outputs)
@@ -146,23 +143,33 @@ HResult Recorder::Finish(PendingRecord&& record, HResult result, const void* pic
   return *recorded->result;
 }
 
-void Recorder::NumberLocked(CallbackKind kind, void* device, PendingRecord* record) {
-  record->time = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  record->thread = ThreadNumber();
-  record->kind = kKindNames[kind];
-  record->device = DeviceIdLocked(device);
-  record->number = ++callbacks_[kind][record->device];
+Recorder::Device& Recorder::CallbackDevice(ThreadState& state, void* handle) {
+  if (state.last_device != nullptr && state.last_device->handle == handle) return *state.last_device;
+  platform::FastMutexLock lock(mutex_);
+  Device& device = DeviceLocked(handle);
+  state.last_device = &device;
+  return device;
+}
+
+PendingRecord Recorder::CallbackRecord(CallbackKind kind, Device& device) {
+  PendingRecord record;
+  record.ticks = ReadTicks();
+  record.kind = kKindNames[kind];
+  record.device = device.id;
+  record.number = device.callbacks[kind].fetch_add(1, std::memory_order_relaxed) + 1;
+  return record;
 }
 
 template <typename Forward>
-void Recorder::Deliver(CallbackKind kind, PendingRecord&& record, Forward forward) {
+void Recorder::Deliver(ThreadState& state, CallbackKind kind, PendingRecord&& record, Forward forward) {
   if (check_ != nullptr && kind != kEnumerate)
     check_->BeforeCallback(CallbackKey(kKindNames[kind], record.device, record.number));
-  const CallbackContext outer = t_context;
-  t_context = {kKindNames[kind], record.device, record.number};
+  record.thread = ThreadNumber(&state.number);
+  const CallbackContext outer = state.context;
+  state.context = {kKindNames[kind], record.device, record.number};
   if (writer_ != nullptr) writer_->Push(std::move(record));
   forward();
-  t_context = outer;
+  state.context = outer;
 }
 
 void Recorder::WriteReport() {
@@ -181,60 +188,45 @@ void Recorder::WriteReport() {
 
 void Recorder::OnEnumerate(void* device, void* context) {
   Recorder& self = Instance();
+  ThreadState& state = t_state_;
   const auto* forward = static_cast<const EnumerateForward*>(context);
-  PendingRecord record;
-  {
-    platform::FastMutexLock lock(self.mutex_);
-    self.NumberLocked(kEnumerate, device, &record);
-  }
-  self.Deliver(kEnumerate, std::move(record), [&] { forward->handler(device, forward->context); });
+  PendingRecord record = CallbackRecord(kEnumerate, self.CallbackDevice(state, device));
+  self.Deliver(state, kEnumerate, std::move(record), [&] { forward->handler(device, forward->context); });
 }
 
 void Recorder::OnDeviceChange(void* device, uint8_t added, void* context) {
   Recorder& self = Instance();
+  ThreadState& state = t_state_;
   const CallbackKind kind = added != 0 ? kArrival : kRemoval;
-  PendingRecord record;
+  const DeviceChangeHandlerFn handler = self.device_handler_.load(std::memory_order_acquire);
+  PendingRecord record = CallbackRecord(kind, self.CallbackDevice(state, device));
   record.Add("added", added);
-  DeviceChangeHandlerFn handler;
-  {
-    platform::FastMutexLock lock(self.mutex_);
-    handler = self.device_handler_;
-    self.NumberLocked(kind, device, &record);
-  }
-  self.Deliver(kind, std::move(record), [&] {
+  self.Deliver(state, kind, std::move(record), [&] {
     if (handler != nullptr) handler(device, added, context);
   });
 }
 
 void Recorder::OnPage(void* device, uint32_t page, uint8_t activated, void* context) {
   Recorder& self = Instance();
-  PendingRecord record;
+  ThreadState& state = t_state_;
+  Device& entry = self.CallbackDevice(state, device);
+  const PageChangeHandlerFn handler = entry.page_handler.load(std::memory_order_acquire);
+  PendingRecord record = CallbackRecord(kPage, entry);
   record.Add("page", page);
   record.Add("active", activated);
-  PageChangeHandlerFn handler = nullptr;
-  {
-    platform::FastMutexLock lock(self.mutex_);
-    auto found = self.page_handlers_.find(device);
-    if (found != self.page_handlers_.end()) handler = found->second;
-    self.NumberLocked(kPage, device, &record);
-  }
-  self.Deliver(kPage, std::move(record), [&] {
+  self.Deliver(state, kPage, std::move(record), [&] {
     if (handler != nullptr) handler(device, page, activated, context);
   });
 }
 
 void Recorder::OnSoftButtons(void* device, uint32_t buttons, void* context) {
   Recorder& self = Instance();
-  PendingRecord record;
+  ThreadState& state = t_state_;
+  Device& entry = self.CallbackDevice(state, device);
+  const SoftButtonHandlerFn handler = entry.button_handler.load(std::memory_order_acquire);
+  PendingRecord record = CallbackRecord(kButtons, entry);
   record.Add("mask", buttons, true);
-  SoftButtonHandlerFn handler = nullptr;
-  {
-    platform::FastMutexLock lock(self.mutex_);
-    auto found = self.button_handlers_.find(device);
-    if (found != self.button_handlers_.end()) handler = found->second;
-    self.NumberLocked(kButtons, device, &record);
-  }
-  self.Deliver(kButtons, std::move(record), [&] {
+  self.Deliver(state, kButtons, std::move(record), [&] {
     if (handler != nullptr) handler(device, buttons, context);
   });
 }
@@ -253,7 +245,7 @@ HResult Recorder::Deinitialize() {
   PendingRecord record = Begin("Deinitialize");
   const HResult result = real_->Deinitialize();
   if (check_ != nullptr) {
-    const TraceRecord* recorded = check_->Check(Expand(record, nullptr, whole_pictures_));
+    const TraceRecord* recorded = check_->Check(Expand(record, 0, nullptr, whole_pictures_));
     check_->CloseSession(recorded);
     WriteReport();
     return recorded != nullptr && recorded->result ? *recorded->result : result;
@@ -266,10 +258,7 @@ HResult Recorder::Deinitialize() {
 HResult Recorder::RegisterDeviceCallback(DeviceChangeHandlerFn handler, void* context) {
   PendingRecord record = Begin("RegisterDeviceCallback");
   record.Add("handler", handler != nullptr);
-  {
-    platform::FastMutexLock lock(mutex_);
-    device_handler_ = handler;
-  }
+  device_handler_.store(handler, std::memory_order_release);
   return Finish(std::move(record), real_->RegisterDeviceCallback(handler != nullptr ? OnDeviceChange : nullptr, context));
 }
 
@@ -287,10 +276,7 @@ HResult Recorder::RegisterPageCallback(void* device, PageChangeHandlerFn handler
   record.Add("handler", handler != nullptr);
   {
     platform::FastMutexLock lock(mutex_);
-    if (handler != nullptr)
-      page_handlers_[device] = handler;
-    else
-      page_handlers_.erase(device);
+    DeviceLocked(device).page_handler.store(handler, std::memory_order_release);
   }
   return Finish(std::move(record), real_->RegisterPageCallback(device, handler != nullptr ? OnPage : nullptr, context));
 }
@@ -300,10 +286,7 @@ HResult Recorder::RegisterSoftButtonCallback(void* device, SoftButtonHandlerFn h
   record.Add("handler", handler != nullptr);
   {
     platform::FastMutexLock lock(mutex_);
-    if (handler != nullptr)
-      button_handlers_[device] = handler;
-    else
-      button_handlers_.erase(device);
+    DeviceLocked(device).button_handler.store(handler, std::memory_order_release);
   }
   return Finish(std::move(record),
                 real_->RegisterSoftButtonCallback(device, handler != nullptr ? OnSoftButtons : nullptr, context));

@@ -11,7 +11,7 @@
 //   VEXLAN_REPLAY_TRACE, VEXLAN_REPLAY_REPORT    replay: the trace, and where the result goes
 #pragma once
 
-#include <chrono>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -19,6 +19,7 @@
 #include "directoutput/binding.h"
 #include "platform/mutex.h"
 #include "recorder/replay.h"
+#include "recorder/trace_clock.h"
 #include "recorder/trace_writer.h"
 
 namespace vexlan::recorder {
@@ -58,32 +59,59 @@ class Recorder {
     EnumerateHandlerFn handler;
     void* context;
   };
+  // What the recorder knows of a device handle. Entries are never removed, so a callback keeps the one
+  // it found and reads its handlers and counts its callbacks without the lock.
+  struct Device {
+    Device(void* device_handle, int number) : handle(device_handle), id(number) {}
+    void* const handle;
+    const int id;
+    std::atomic<PageChangeHandlerFn> page_handler{nullptr};
+    std::atomic<SoftButtonHandlerFn> button_handler{nullptr};
+    std::atomic<uint32_t> callbacks[kCallbackKinds] = {};  // counted from 1
+  };
+  // The callback a thread is in, if any: the calls it makes are recorded as made from it.
+  struct CallbackContext {
+    const char* kind = nullptr;
+    int device = 0;
+    uint32_t number = 0;
+  };
+  // What the recorder keeps per thread, in one thread-local object (under MinGW each thread-local is
+  // reached through a call). Kept small: with a larger one, LeakSanitizer's scan of the threads' storage
+  // crashes in the checked Lua host.
+  struct ThreadState {
+    int number = 0;  // 0 until the thread is first recorded
+    CallbackContext context;
+    Device* last_device = nullptr;  // the entry of this thread's last callback
+  };
+  static thread_local ThreadState t_state_;
 
   Recorder();
   PendingRecord Begin(const char* name);
   PendingRecord Begin(const char* name, void* device);
   // Records (or checks) the call and gives the module its answer.
   HResult Finish(PendingRecord&& record, HResult result, const void* picture = nullptr, Guid* guid = nullptr);
-  int DeviceIdLocked(void* handle) REQUIRES(mutex_);
-  // Stamps a callback's record: time, thread, kind, device and its number among its kind's for the device.
-  void NumberLocked(CallbackKind kind, void* device, PendingRecord* record) REQUIRES(mutex_);
-  // Records the callback and runs `forward` (the module's handler) with it as the calls' context.
+  // The handle's entry, made (with the next number) when the recorder first sees it; d0 for a null one.
+  Device& DeviceLocked(void* handle) REQUIRES(mutex_);
+  // The entry of a callback's device: the thread's last one, found again without the lock.
+  Device& CallbackDevice(ThreadState& state, void* handle);
+  // A callback's record: time, kind, device and its number among its kind's for the device.
+  static PendingRecord CallbackRecord(CallbackKind kind, Device& device);
+  // Records the callback, with the thread, and runs `forward` (the module's handler) with it as the
+  // calls' context.
   template <typename Forward>
-  void Deliver(CallbackKind kind, PendingRecord&& record, Forward forward);
+  void Deliver(ThreadState& state, CallbackKind kind, PendingRecord&& record, Forward forward);
   void WriteReport();
 
-  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  const TraceClock clock_;  // where the trace's times count from
   DirectOutputBinding real_;
   bool whole_pictures_ = false;
   std::unique_ptr<TraceWriter> writer_;  // recording
   std::unique_ptr<ReplayCheck> check_;   // replaying
   std::string report_path_;
   platform::FastMutex mutex_;
-  std::map<void*, int> ids_ GUARDED_BY(mutex_);
-  std::map<int, uint32_t> callbacks_[kCallbackKinds] GUARDED_BY(mutex_);  // per device, counted from 1
-  DeviceChangeHandlerFn device_handler_ GUARDED_BY(mutex_) = nullptr;
-  std::map<void*, PageChangeHandlerFn> page_handlers_ GUARDED_BY(mutex_);
-  std::map<void*, SoftButtonHandlerFn> button_handlers_ GUARDED_BY(mutex_);
+  std::map<void*, Device> devices_ GUARDED_BY(mutex_);
+  int next_device_id_ GUARDED_BY(mutex_) = 1;
+  std::atomic<DeviceChangeHandlerFn> device_handler_{nullptr};
 };
 
 }  // namespace vexlan::recorder

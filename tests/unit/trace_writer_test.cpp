@@ -8,6 +8,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "output/picture_format.h"
 #include "recorder/trace_record.h"
@@ -17,16 +18,22 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A disk that takes the first line only when let go, and then everything; or that refuses every line.
+// Each line of text given to a sink.
+void AddLines(const std::string& text, std::vector<std::string>* lines) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines->push_back(line);
+}
+
+// A disk that takes the first write only when let go, and then everything; or that refuses every write.
 class HeldSink : public TraceSink {
  public:
   explicit HeldSink(bool refuses = false) : refuses_(refuses) {}
-  bool Write(const std::string& line) override {
+  bool Write(const std::string& text) override {
     std::unique_lock<std::mutex> lock(mutex_);
     entered_ = true;
     changed_.notify_all();
     changed_.wait(lock, [this] { return released_; });
-    lines_.push_back(line);
+    AddLines(text, &lines_);
     return !refuses_;
   }
   bool Flush() override { return !refuses_; }
@@ -126,6 +133,109 @@ TEST(TraceWriter, ADiskThatRefusesEveryWriteIsCountedAndNothingElse) {
   EXPECT_TRUE(unwritable.Push(Led(1)));
   unwritable.Stop();
   EXPECT_GE(unwritable.failed_writes(), 2u);
+}
+
+// A disk that keeps every line and refuses none.
+class KeptSink : public TraceSink {
+ public:
+  explicit KeptSink(std::vector<std::string>* lines) : lines_(lines) {}
+  bool Write(const std::string& text) override {
+    AddLines(text, lines_);
+    return true;
+  }
+  bool Flush() override { return true; }
+
+ private:
+  std::vector<std::string>* lines_;  // read once the writer has stopped
+};
+
+TEST(TraceWriter, ThreadsPushingAtOnceLoseNothingButWhatIsCountedAndKeepEachThreadsOrder) {
+  constexpr int kThreads = 4;
+  constexpr uint32_t kEach = 20000;
+  std::vector<std::string> lines;
+  TraceWriter writer(std::make_unique<KeptSink>(&lines), 64, false, "# header");
+  writer.Start();
+  std::vector<std::thread> threads;
+  for (int thread = 1; thread <= kThreads; ++thread)
+    threads.emplace_back([&writer, thread] {
+      for (uint32_t value = 0; value < kEach; ++value) {
+        PendingRecord record = Led(value);
+        record.thread = thread;
+        record.ticks = ReadTicks();
+        writer.Push(std::move(record));
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  writer.Stop();
+  uint64_t written = 0, dropped = 0;
+  int64_t last[kThreads + 1] = {-1, -1, -1, -1, -1};
+  double last_time = 0;
+  for (size_t at = 1; at < lines.size(); ++at) {
+    TraceRecord record;
+    std::string error;
+    ASSERT_TRUE(ParseRecord(lines[at], &record, &error)) << lines[at] << ": " << error;
+    if (record.kind == "dropped") {
+      dropped += std::stoull(record.arguments[0].second);
+      continue;
+    }
+    ++written;
+    ASSERT_GE(record.thread, 1);
+    ASSERT_LE(record.thread, kThreads);
+    const int64_t value = std::stoll(record.arguments[0].second);
+    EXPECT_GT(value, last[record.thread]) << lines[at];
+    last[record.thread] = value;
+    EXPECT_GE(record.time, 0);
+    last_time = std::max(last_time, record.time);
+  }
+  EXPECT_EQ(written + dropped, uint64_t{kThreads} * kEach);
+  EXPECT_EQ(dropped, writer.dropped());
+  EXPECT_LT(last_time, 60.0);
+}
+
+TEST(TraceWriter, ItsLinesAreTheFullRecordsFormatted) {
+  std::vector<PendingRecord> records(5);
+  records[0].name = "SetString";
+  records[0].device = 2;
+  records[0].Add("page", 1);
+  records[0].Add("index", 0);
+  records[0].Add("length", 7);
+  records[0].has_text = true;
+  records[0].text = u"a \"q\"\n\u00e9\xd800";
+  records[0].context_kind = "buttons";
+  records[0].context_device = 2;
+  records[0].context_number = 17;
+  records[0].has_result = true;
+  records[0].result = static_cast<HResult>(0x80070057u);
+  records[1].thread = 3;
+  records[1].kind = "buttons";
+  records[1].device = 12;
+  records[1].number = 4000000000u;
+  records[1].Add("mask", 0xDEADBEEF, true);
+  records[2].name = "GetDeviceType";
+  records[2].device = 0;
+  records[2].has_result = true;
+  records[2].has_guid = true;
+  records[2].guid = Guid{0x29DAD506, 0xF93B, 0x4F20, {0x85, 0xFA, 0x1E, 0x02, 0xC0, 0x4F, 0xAC, 0x17}};
+  records[3].name = "SetImage";
+  records[3].device = 1;
+  records[3].has_picture = true;
+  records[3].picture_bytes = kDeviceImageBytes;
+  records[3].has_result = true;
+  records[4].name = "SetImage";
+  records[4].device = 1;
+  records[4].has_picture = true;
+  records[4].picture_null = true;
+  std::vector<uint8_t> picture(kDeviceImageBytes);
+  for (size_t at = 0; at < picture.size(); ++at) picture[at] = static_cast<uint8_t>(at * 31);
+  const double times[] = {0, 0.000001, 0.06069, 1.5, 12345.678901};
+  for (const PendingRecord& record : records)
+    for (double time : times)
+      for (bool whole : {false, true}) {
+        const uint8_t* bytes = record.has_picture && !record.picture_null ? picture.data() : nullptr;
+        std::string line;
+        AppendRecordLine(line, record, time, bytes, whole);
+        EXPECT_EQ(line, FormatRecord(Expand(record, time, bytes, whole)));
+      }
 }
 
 }  // namespace
