@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 #include <random>
 #include <string>
