@@ -4,8 +4,9 @@
 // GIF, BMP, ICO or TIFF; nothing else) and decode it only when its headers promise no more work than
 // the bound in output/image_header.h.
 //
-// Windows: GDI+ (started on demand, shut down when no decoded image is alive), then StretchBlt in
-//   COLORONCOLOR mode through a cache of four memory DCs.
+// Windows: GDI+ (started on demand, shut down when no decoded image is alive), then the same
+//   nearest-neighbour copy straight from GDI+'s own rows for 24- and 32-bit RGB pictures, else a DIB and
+//   StretchBlt in COLORONCOLOR mode through a cache of four memory DCs.
 // POSIX: gdk-pixbuf, then a nearest-neighbour copy that picks the same source pixels as StretchBlt; a
 //   JPEG of one sequential scan goes through the same JPEG library row by row, to the same image.
 // Colour values only: alpha is not applied. A file that cannot be decoded draws nothing.

@@ -18,8 +18,8 @@ int32_t StretchSourceIndex(int32_t d, int32_t source_size, int32_t destination_s
 }
 
 RowStretch::RowStretch(int32_t source_width, int32_t source_height, int32_t channels, uint8_t* target, int32_t width,
-                       int32_t height)
-    : width_(width), height_(height), target_(target) {
+                       int32_t height, SourceOrder order)
+    : order_(order), width_(width), height_(height), target_(target) {
   if (source_width <= 0 || source_height <= 0 || width <= 0 || height <= 0 || width > 4096) return;
   column_offsets_.resize(static_cast<size_t>(width));
   for (int32_t x = 0; x < width; ++x)
@@ -35,17 +35,31 @@ uint8_t* RowStretch::RowAt(int32_t top_down) const {
   return target_ + static_cast<int64_t>(height_ - 1 - top_down) * width_ * 3;
 }
 
+namespace {
+
+// One target row from the source pixels at `offsets`; the order is fixed at compile time so that each
+// loop moves bytes without choosing.
+template <SourceOrder order>
+void PickPixels(const uint8_t* row, const std::vector<int32_t>& offsets, uint8_t* to) {
+  constexpr int kBlue = order == SourceOrder::kRgb ? 2 : 0;
+  for (const int32_t offset : offsets) {
+    const uint8_t* pixel = row + offset;
+    to[0] = pixel[kBlue];
+    to[1] = pixel[1];
+    to[2] = pixel[2 - kBlue];
+    to += 3;
+  }
+}
+
+}  // namespace
+
 void RowStretch::Place(int32_t y, const uint8_t* row) {
   if (!Wanted(y)) return;
   uint8_t* first = RowAt(next_);
-  uint8_t* to = first;
-  for (const int32_t offset : column_offsets_) {
-    const uint8_t* pixel = row + offset;
-    to[0] = pixel[2];
-    to[1] = pixel[1];
-    to[2] = pixel[0];
-    to += 3;
-  }
+  if (order_ == SourceOrder::kRgb)
+    PickPixels<SourceOrder::kRgb>(row, column_offsets_, first);
+  else
+    PickPixels<SourceOrder::kBgr>(row, column_offsets_, first);
   for (++next_; next_ < height_ && source_rows_[next_] == y; ++next_)
     std::memcpy(RowAt(next_), first, static_cast<size_t>(width_) * 3);
 }

@@ -10,6 +10,9 @@ namespace vexlan {
 
 enum class StretchAxis { kColumns, kRows };
 
+// The order of the colour bytes in a source pixel: red first (decoders' RGB) or blue first (GDI's BGR).
+enum class SourceOrder { kRgb, kBgr };
+
 // The source column (or row) that destination column (or row) `d` takes. Rows are counted bottom-up, in
 // the order a DIB keeps them. Both axes step like a line drawn from one corner to the other: a stretched
 // axis samples each destination pixel's centre, a shrunk one the last source pixel that falls on it,
@@ -19,12 +22,12 @@ int32_t StretchSourceIndex(int32_t d, int32_t source_size, int32_t destination_s
 // Places a picture's rows on the target as a decoder hands them over, top row first, so that each row
 // is read while it is still in the cache and no whole picture need be kept. A source row is converted
 // once: destination rows that take the same source row copy the first one.
-// Source rows hold `channels` bytes a pixel in red, green, blue order (a fourth channel is ignored). The
-// target is a bottom-up 24-bit BGR picture of `width` x `height`.
+// Source rows hold `channels` bytes a pixel, colours in `order` (a fourth channel is ignored). The target
+// is a bottom-up 24-bit BGR picture of `width` x `height`, rows `width` * 3 bytes apart.
 class RowStretch {
  public:
   RowStretch(int32_t source_width, int32_t source_height, int32_t channels, uint8_t* target, int32_t width,
-             int32_t height);
+             int32_t height, SourceOrder order = SourceOrder::kRgb);
   // False for an empty picture or target, or a target wider than 4096 pixels: nothing is placed.
   bool ok() const { return ok_; }
   // Whether source row `y` (counted top-down) lands on the target at all.
@@ -36,6 +39,7 @@ class RowStretch {
   uint8_t* RowAt(int32_t top_down) const;
 
   bool ok_ = false;
+  SourceOrder order_;
   int32_t width_;
   int32_t height_;
   uint8_t* target_;

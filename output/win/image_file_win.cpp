@@ -1,13 +1,19 @@
 // Image files on Windows: the file is read whole and its headers checked against the decode bound; GDI+
-// then decodes those very bytes, from a stream over them, into a DIB section of the picture's own size,
-// and one StretchBlt in COLORONCOLOR mode places the whole picture on the picture surface.
+// then decodes those very bytes, from a stream over them.
 //
-// Sources whose pixel format GDI reads as it is (indexed, 16-bit 5-5-5 or 5-6-5, 24- and 32-bit RGB, and
-// straight ARGB) are copied row by row; the 5-6-5 DIB says so with bit-field masks. Premultiplied sources
-// are copied as straight ARGB, which GDI+ converts them to. Every other source (48- and 64-bit, CMYK, or
-// premultiplied when GDI+ will not convert its rows) is drawn by GDI+ into the DIB's own rows, pixel for
-// pixel over the picture's size whatever resolution the file records, replacing what is there rather
-// than blending, so that colours under transparency are kept as the row copy keeps them.
+// A picture whose pixels GDI+ holds as 24-bit RGB, 32-bit RGB or straight ARGB (every 8-bit-per-channel
+// PNG or JPEG without premultiplied alpha) is stretched from GDI+'s own rows: locked in the format they
+// are in, nothing is copied, and the nearest-neighbour stretch (output/stretch.h) reads only the rows
+// and pixels it picks, which are those StretchBlt in COLORONCOLOR mode picks.
+//
+// Any other picture goes into a DIB section of its own size, and one StretchBlt in COLORONCOLOR mode
+// places it on the picture surface. Sources whose pixel format GDI reads as it is (indexed, 16-bit 5-5-5
+// or 5-6-5, 24- and 32-bit RGB, and straight ARGB) are copied row by row; the 5-6-5 DIB says so with
+// bit-field masks. Premultiplied sources are copied as straight ARGB, which GDI+ converts them to. Every
+// other source (48- and 64-bit, CMYK, or premultiplied when GDI+ will not convert its rows) is drawn by
+// GDI+ into the DIB's own rows, pixel for pixel over the picture's size whatever resolution the file
+// records, replacing what is there rather than blending, so that colours under transparency are kept as
+// the row copy keeps them.
 #include <windows.h>
 // clang-format off
 #include <objbase.h>
@@ -24,6 +30,7 @@
 
 #include "output/image_file.h"
 #include "output/image_header.h"
+#include "output/stretch.h"
 #include "output/win/draw_surface_win.h"
 #include "platform/text_conversion.h"
 #include "platform/win/read_file_win.h"
@@ -49,6 +56,7 @@ class DecoderState {
     for (auto& place : cache_)
       if (HDC dc = place.exchange(nullptr)) DeleteDC(dc);
     if (kept_dib_ != nullptr) DeleteObject(kept_dib_);
+    if (kept_file_ != nullptr) GlobalFree(kept_file_);
     if (!lock_ready_) return;
     EnterCriticalSection(&lock_);
     if (token_ != 0) GdiplusShutdown(token_);
@@ -132,6 +140,36 @@ class DecoderState {
     if (displaced != nullptr) DeleteObject(displaced);
   }
 
+  // One block of file memory is kept from the last file, so that a file no larger than the last one needs
+  // no fresh memory: under a large file, a fresh block's page faults cost a twentieth of the decode.
+  // Whatever the block holds beyond the bytes read is never shown to a decoder. Nullptr if none can be had.
+  HGLOBAL TakeFileBlock(size_t bytes) {
+    HGLOBAL block = nullptr;
+    if (lock_ready_) {
+      EnterCriticalSection(&lock_);
+      if (kept_file_ != nullptr && GlobalSize(kept_file_) >= bytes) {
+        block = kept_file_;
+        kept_file_ = nullptr;
+      }
+      LeaveCriticalSection(&lock_);
+    }
+    return block != nullptr ? block : GlobalAlloc(GMEM_MOVEABLE, bytes);
+  }
+
+  // Keeps `block` for the next file when it is small enough; else frees it (and whatever was kept before).
+  void GiveBackFileBlock(HGLOBAL block) {
+    if (block == nullptr) return;
+    if (!lock_ready_ || GlobalSize(block) > kKeptFileBytes) {
+      GlobalFree(block);
+      return;
+    }
+    EnterCriticalSection(&lock_);
+    HGLOBAL displaced = kept_file_;
+    kept_file_ = block;
+    LeaveCriticalSection(&lock_);
+    if (displaced != nullptr) GlobalFree(displaced);
+  }
+
   HDC TakeDc() {
     for (auto& place : cache_)
       if (HDC dc = place.exchange(nullptr)) return dc;
@@ -157,6 +195,8 @@ class DecoderState {
   HBITMAP kept_dib_ = nullptr;  // guarded by lock_
   BITMAPINFOHEADER kept_{};
   void* kept_bits_ = nullptr;
+  static constexpr size_t kKeptFileBytes = 16u << 20;
+  HGLOBAL kept_file_ = nullptr;  // guarded by lock_
 };
 
 DecoderState& Decoder() {
@@ -219,16 +259,8 @@ bool InstallPalette(GpBitmap* source, HBITMAP dib, HRESULT* failure) {
   return true;
 }
 
-// `max_pixels`: what the file's headers promised; GDI+ reading more than that is not drawn.
-HRESULT DecodeBitmap(GpBitmap* source, uint64_t max_pixels, DecodedImage* decoded) {
-  PixelFormat format = 0;
-  UINT width = 0;
-  UINT height = 0;
-  GdipGetImagePixelFormat(source, &format);
-  GdipGetImageHeight(source, &height);
-  GdipGetImageWidth(source, &width);
-  if (width == 0 || height == 0 || uint64_t{width} * height > std::min(max_pixels, kMaxDecodedPixels)) return E_FAIL;
-
+// The picture in a DIB of its own size, in a format that GDI reads.
+HRESULT DecodeBitmap(GpBitmap* source, PixelFormat format, UINT width, UINT height, DecodedImage* decoded) {
   PixelFormat chosen = PixelFormat32bppRGB;
   UINT bit_count = 32;
   if (format & PixelFormatGDI) {
@@ -319,28 +351,27 @@ HRESULT DecodeBitmap(GpBitmap* source, uint64_t max_pixels, DecodedImage* decode
 }
 
 // A regular file's bytes, at most kMaxImageFileBytes of them, in movable global memory that a stream
-// can take over.
+// can read; the block may be larger than the file.
 class FileBytes {
  public:
   explicit FileBytes(const WideChar* file_name) {
     uint8_t* bytes = nullptr;
     const std::optional<size_t> got =
         platform::ReadRegularFile(file_name, kMaxImageFileBytes, [this, &bytes](size_t expected) {
-          memory_ = GlobalAlloc(GMEM_MOVEABLE, expected != 0 ? expected : 1);
+          memory_ = Decoder().TakeFileBlock(expected != 0 ? expected : 1);
           bytes = memory_ != nullptr ? static_cast<uint8_t*>(GlobalLock(memory_)) : nullptr;
           return bytes;
         });
     if (bytes != nullptr) GlobalUnlock(memory_);
     if (got)
       size_ = *got;
-    else if (memory_ != nullptr) {
-      GlobalFree(memory_);
+    else {
+      Decoder().GiveBackFileBlock(memory_);
       memory_ = nullptr;
     }
   }
-  ~FileBytes() {
-    if (memory_ != nullptr) GlobalFree(memory_);
-  }
+  // Every stream over the bytes must be released first.
+  ~FileBytes() { Decoder().GiveBackFileBlock(memory_); }
   FileBytes(const FileBytes&) = delete;
   FileBytes& operator=(const FileBytes&) = delete;
 
@@ -368,17 +399,17 @@ class FileBytes {
       if (rewritten != nullptr) GlobalFree(rewritten);
       return false;
     }
-    GlobalFree(memory_);
+    Decoder().GiveBackFileBlock(memory_);
     memory_ = rewritten;
     size_ = written;
     return true;
   }
 
-  // A stream over exactly the bytes read, which takes the memory over; nullptr if none can be made.
-  IStream* TakeStream() {
+  // A stream over exactly the bytes read, which leaves the memory to this object; nullptr if none can be
+  // made.
+  IStream* NewStream() {
     IStream* stream = nullptr;
-    if (CreateStreamOnHGlobal(memory_, TRUE, &stream) != S_OK || stream == nullptr) return nullptr;
-    memory_ = nullptr;
+    if (CreateStreamOnHGlobal(memory_, FALSE, &stream) != S_OK || stream == nullptr) return nullptr;
     ULARGE_INTEGER length;
     length.QuadPart = size_;
     if (stream->SetSize(length) != S_OK) {  // the block may be larger than the file
@@ -407,18 +438,6 @@ class Stream {
   IStream* stream_;
 };
 
-HRESULT Decode(const WideChar* file_name, DecodedImage* decoded) {
-  FileBytes file(file_name);
-  ImageHeader header;
-  if (!file.ok() || !file.MayDecode(&header)) return E_FAIL;
-  if (header.format == ImageFormat::kGif && !file.KeepFirstGifFrame()) return E_FAIL;
-  const Stream stream(file.TakeStream());
-  if (stream.get() == nullptr || !Decoder().StartGdiplus()) return E_FAIL;
-  Bitmap source;  // disposed before the stream it reads is released
-  if (GdipCreateBitmapFromStream(stream.get(), source.out()) != Ok) return E_FAIL;
-  return DecodeBitmap(source.get(), header.pixels, decoded);
-}
-
 // The whole decoded picture onto the whole surface.
 void Stretch(DrawSurface* target, const DecodedImage& image) {
   DecoderState& decoder = Decoder();
@@ -434,6 +453,67 @@ void Stretch(DrawSurface* target, const DecodedImage& image) {
   SetStretchBltMode(target->dc, previous_mode);
 }
 
+// Bytes a pixel of the GDI+ formats whose rows the stretch reads as they are (blue, green, red first; a
+// fourth byte, alpha or unused, is ignored as StretchBlt ignores it), or 0.
+int32_t StretchableChannels(PixelFormat format) {
+  switch (format) {
+    case PixelFormat24bppRGB:
+      return 3;
+    case PixelFormat32bppRGB:
+    case PixelFormat32bppARGB:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
+// The whole picture onto the whole target straight from GDI+'s own rows, locked in their own format so
+// that nothing is converted or copied. False, with nothing drawn, when the format or the target does not
+// allow it or GDI+ will not lock the rows.
+bool StretchFromOwnRows(DrawSurface* target, GpBitmap* source, PixelFormat format, UINT width, UINT height) {
+  const int32_t channels = StretchableChannels(format);
+  if (channels == 0 || target->bgr_rows == nullptr) return false;
+  RowStretch stretch(static_cast<int32_t>(width), static_cast<int32_t>(height), channels, target->bgr_rows,
+                     target->width, target->height, SourceOrder::kBgr);
+  if (!stretch.ok()) return false;
+  BitmapData data;
+  GpRect rect(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+  if (GdipBitmapLockBits(source, &rect, ImageLockModeRead, format, &data) != Ok) return false;
+  GdiFlush();  // drawing batched for the target lands before its rows are written
+  const auto* top_row = static_cast<const uint8_t*>(data.Scan0);
+  for (int32_t y = 0; y < static_cast<int32_t>(height); ++y)
+    if (stretch.Wanted(y)) stretch.Place(y, top_row + static_cast<int64_t>(y) * data.Stride);
+  GdipBitmapUnlockBits(source, &data);
+  return true;
+}
+
+// The whole of `source` onto the whole target. `max_pixels`: what the file's headers promised; GDI+
+// reading more than that is not drawn.
+void DrawBitmap(DrawSurface* target, GpBitmap* source, uint64_t max_pixels) {
+  PixelFormat format = 0;
+  UINT width = 0;
+  UINT height = 0;
+  GdipGetImagePixelFormat(source, &format);
+  GdipGetImageHeight(source, &height);
+  GdipGetImageWidth(source, &width);
+  if (width == 0 || height == 0 || uint64_t{width} * height > std::min(max_pixels, kMaxDecodedPixels)) return;
+  if (StretchFromOwnRows(target, source, format, width, height)) return;
+  DecodedImage image;
+  if (SUCCEEDED(DecodeBitmap(source, format, width, height, &image))) Stretch(target, image);
+  Decoder().GiveBackDib(image.dib, image.header, image.bits);
+}
+
+void DrawFile(DrawSurface* target, const WideChar* file_name) {
+  FileBytes file(file_name);
+  ImageHeader header;
+  if (!file.ok() || !file.MayDecode(&header)) return;
+  if (header.format == ImageFormat::kGif && !file.KeepFirstGifFrame()) return;
+  const Stream stream(file.NewStream());
+  if (stream.get() == nullptr || !Decoder().StartGdiplus()) return;
+  Bitmap source;  // disposed before the stream it reads is released
+  if (GdipCreateBitmapFromStream(stream.get(), source.out()) == Ok) DrawBitmap(target, source.get(), header.pixels);
+}
+
 }  // namespace
 
 void ImageDecoderSetUp() { Decoder(); }
@@ -441,9 +521,7 @@ void ImageDecoderSetUp() { Decoder(); }
 void DrawImageFile(DrawSurface* target, const WideChar* file_name) {
   DecoderState& decoder = Decoder();
   decoder.ImageBorn();
-  DecodedImage image;
-  if (target != nullptr && file_name != nullptr && SUCCEEDED(Decode(file_name, &image))) Stretch(target, image);
-  decoder.GiveBackDib(image.dib, image.header, image.bits);
+  if (target != nullptr && file_name != nullptr) DrawFile(target, file_name);
   decoder.ImageDied();
 }
 
@@ -505,7 +583,7 @@ bool DecodePicture(const char* file_name, Picture* picture) {
     FileBytes file(wide.c_str());
     ImageHeader header;
     if (file.ok() && file.MayDecode(&header) && (header.format != ImageFormat::kGif || file.KeepFirstGifFrame())) {
-      const Stream stream(file.TakeStream());
+      const Stream stream(file.NewStream());
       if (stream.get() != nullptr && decoder.StartGdiplus()) {
         Bitmap source;
         if (GdipCreateBitmapFromStream(stream.get(), source.out()) == Ok)
@@ -518,10 +596,7 @@ bool DecodePicture(const char* file_name, Picture* picture) {
 }
 
 void DrawGdiplusBitmap(DrawSurface* target, GpBitmap* picture) {
-  DecodedImage image;
-  if (target != nullptr && picture != nullptr && SUCCEEDED(DecodeBitmap(picture, kMaxDecodedPixels, &image)))
-    Stretch(target, image);
-  Decoder().GiveBackDib(image.dib, image.header, image.bits);
+  if (target != nullptr && picture != nullptr) DrawBitmap(target, picture, kMaxDecodedPixels);
 }
 
 }  // namespace vexlan

@@ -50,7 +50,8 @@ PictureSurface::PictureSurface(int32_t width, int32_t height, uint16_t bit_count
   if (p.dib == nullptr) p.pixels = nullptr;
   if (p.pixels != nullptr && p.byte_size > 0) std::memset(p.pixels, 0, static_cast<size_t>(p.byte_size));
   if (p.byte_size > 0) p.copy = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(p.byte_size), 1));
-  p.surface = DrawSurface{p.memory_dc, width, height};
+  const bool unpadded_bgr = bit_count == 24 && width % 4 == 0;
+  p.surface = DrawSurface{p.memory_dc, width, height, unpadded_bgr ? static_cast<uint8_t*>(p.pixels) : nullptr};
 }
 
 PictureSurface::~PictureSurface() = default;

@@ -1,6 +1,7 @@
-// The GDI+ decoder's ways to a DIB on Windows: the row copy (here 5-6-5 pixels, which GDI reads only with
-// bit-field masks, and premultiplied alpha, recorded at 300 and 96 dpi), the draw path (48-bit pixels),
-// and the decode bound on what GDI+ made.
+// The GDI+ decoder's ways onto the surface on Windows: the stretch from GDI+'s own rows against
+// StretchBlt from a DIB, the row copy (here 5-6-5 pixels, which GDI reads only with bit-field masks, and
+// premultiplied alpha, recorded at 300 and 96 dpi), the draw path (48-bit pixels), and the decode bound
+// on what GDI+ made.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,9 +10,12 @@
 #include <gdiplus.h>
 // clang-format on
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,7 @@ class Surface {
   bool ok() const { return surface_.ok(); }
   DrawSurface* Begin() { return surface_.BeginDraw(); }
   void End() { surface_.EndDraw(); }
+  const uint8_t* bytes() const { return surface_.copy_buffer(); }
   Rgb At(int x, int y) const {
     const uint8_t* pixel = surface_.copy_buffer() + 960 * (239 - y) + 3 * x;
     return Rgb{pixel[2], pixel[1], pixel[0]};
@@ -178,6 +183,36 @@ TEST_F(GdiplusSession, ADrawnPictureFillsThePanelWhateverItsResolution) {
   EXPECT_EQ(surface.At(319, 239), (Rgb{255, 255, 255}));
   EXPECT_EQ(surface.At(80, 0), (Rgb{255, 0, 0}));
   EXPECT_EQ(surface.At(0, 120), (Rgb{0, 0, 255}));
+}
+
+// 24-bit and straight 32-bit pixels are stretched from GDI+'s own rows; premultiplied ones go through a
+// DIB and StretchBlt. Opaque, the same noise must come out byte for byte, shrunk or stretched.
+TEST_F(GdiplusSession, GdiplusRowsAreStretchedAsStretchBltStretchesThem) {
+  std::mt19937 random(5);
+  for (const auto& [width, height] : {std::pair{1920, 1080}, {333, 77}, {100, 50}, {321, 241}, {1, 1}, {7, 500}}) {
+    std::vector<uint32_t> pixels(size_t(width) * height);
+    for (uint32_t& pixel : pixels) pixel = random() | 0xFF000000u;
+    auto draw = [&](PixelFormat format) {
+      const int pixel_bytes = format == PixelFormat24bppRGB ? 3 : 4;
+      const INT stride = (width * pixel_bytes + 3) / 4 * 4;
+      std::vector<uint8_t> rows(size_t(stride) * height + 1);  // room for the last pixel's fourth byte
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+          std::memcpy(&rows[size_t(y) * stride + size_t(x) * pixel_bytes], &pixels[size_t(y) * width + x], 4);
+      GpBitmap* picture = nullptr;
+      EXPECT_EQ(GdipCreateBitmapFromScan0(width, height, stride, format, rows.data(), &picture), Ok);
+      Surface surface;
+      DrawGdiplusBitmap(surface.Begin(), picture);
+      surface.End();
+      GdipDisposeImage(picture);
+      return std::vector<uint8_t>(surface.bytes(), surface.bytes() + 230400);
+    };
+    const std::vector<uint8_t> through_dib = draw(PixelFormat32bppPARGB);
+    EXPECT_NE(std::count(through_dib.begin(), through_dib.end(), 0), 230400) << width << "x" << height;
+    EXPECT_EQ(draw(PixelFormat24bppRGB), through_dib) << width << "x" << height;
+    EXPECT_EQ(draw(PixelFormat32bppARGB), through_dib) << width << "x" << height;
+    EXPECT_EQ(draw(PixelFormat32bppRGB), through_dib) << width << "x" << height;
+  }
 }
 
 // The decode bound holds for what GDI+ made, too: 2^24 pixels are drawn, one column more is not.
