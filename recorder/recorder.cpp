@@ -151,6 +151,17 @@ Recorder::Device& Recorder::CallbackDevice(ThreadState& state, void* handle) {
   return device;
 }
 
+PendingRecord Recorder::BeginItemText(const char* name, void* device, uint32_t page, uint32_t index,
+                                      uint32_t length, const WideChar* text) {
+  PendingRecord record = Begin(name, device);
+  record.Add("page", page);
+  record.Add("index", index);
+  record.Add("length", length);
+  record.has_text = true;
+  record.text = SentText(text, length);
+  return record;
+}
+
 PendingRecord Recorder::CallbackRecord(CallbackKind kind, Device& device) {
   PendingRecord record;
   record.ticks = ReadTicks();
@@ -332,12 +343,7 @@ HResult Recorder::SetLed(void* device, uint32_t page, uint32_t index, uint32_t v
 }
 
 HResult Recorder::SetString(void* device, uint32_t page, uint32_t index, uint32_t length, const WideChar* text) {
-  PendingRecord record = Begin("SetString", device);
-  record.Add("page", page);
-  record.Add("index", index);
-  record.Add("length", length);
-  record.has_text = true;
-  record.text = SentText(text, length);
+  PendingRecord record = BeginItemText("SetString", device, page, index, length, text);
   return Finish(std::move(record), real_->SetString(device, page, index, length, text));
 }
 
@@ -357,12 +363,7 @@ HResult Recorder::SetImage(void* device, uint32_t page, uint32_t index, uint32_t
 
 HResult Recorder::SetImageFromFile(void* device, uint32_t page, uint32_t index, uint32_t length,
                                    const WideChar* file) {
-  PendingRecord record = Begin("SetImageFromFile", device);
-  record.Add("page", page);
-  record.Add("index", index);
-  record.Add("length", length);
-  record.has_text = true;
-  record.text = SentText(file, length);
+  PendingRecord record = BeginItemText("SetImageFromFile", device, page, index, length, file);
   return Finish(std::move(record), real_->SetImageFromFile(device, page, index, length, file));
 }
 

@@ -88,6 +88,9 @@ class Recorder {
   Recorder();
   PendingRecord Begin(const char* name);
   PendingRecord Begin(const char* name, void* device);
+  // The record of a call that gives a page's item a text: a string, or a picture file's name.
+  PendingRecord BeginItemText(const char* name, void* device, uint32_t page, uint32_t index, uint32_t length,
+                              const WideChar* text);
   // Records (or checks) the call and gives the module its answer.
   HResult Finish(PendingRecord&& record, HResult result, const void* picture = nullptr, Guid* guid = nullptr);
   // The handle's entry, made (with the next number) when the recorder first sees it; d0 for a null one.
