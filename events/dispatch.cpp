@@ -70,22 +70,24 @@ class InCallback {
 // or the resume of the coroutine that called it, which have pushed nothing of their own there. What the
 // event's kind decides (which arguments follow the ordinal) is worked out once, outside the calls.
 void RunPlan(ClientEntry& entry, const ClientEvent& event, const CallPlan& plan) {
-  static_assert(1 + 4 <= LUA_MINSTACK, "the function and up to four arguments fit a C function's room");
+  static_assert(2 + 4 <= LUA_MINSTACK, "the tag, the function and up to four arguments fit a C function's room");
   lua_State* state = entry.state.load(std::memory_order_acquire);  // fixed while the state is held
   const InCallback counted(entry);
-  const int32_t tag = entry.tags.of[TagIndex(event.tag)];
   const lua_Number ordinal = event.ordinal;
   const bool numbered = event.kind != ClientEvent::Kind::kDeviceChange;  // a page number or a mask
   const bool flagged = event.kind != ClientEvent::Kind::kSoftButton;     // added, or page active
   const int arguments = 2 + numbered + flagged;
+  lua_rawgeti(state, LUA_REGISTRYINDEX, entry.tags.of[TagIndex(event.tag)]);  // read once, copied to each call
+  const int tag = lua_gettop(state);
   for (int k = 0; k < plan.count; ++k) {
     lua_rawgeti(state, LUA_REGISTRYINDEX, plan.calls[k].reference);
-    lua_rawgeti(state, LUA_REGISTRYINDEX, tag);
+    lua_pushvalue(state, tag);
     lua_pushnumber(state, ordinal);
     if (numbered) lua_pushnumber(state, plan.calls[k].number);
     if (flagged) lua_pushboolean(state, event.flag);
     if (lua_pcall(state, arguments, 0, 0) != 0) lua_pop(state, 1);  // the error value: the stack stays balanced
   }
+  lua_pop(state, 1);
 }
 
 // ---- The lent bits and the queue ------------------------------------------------------------------------
