@@ -50,9 +50,10 @@ inline void PlanCallbacks(const ClientEntry& entry, const ClientEvent& event, Ca
 class InCallback {
  public:
   // Only whoever is inside the state writes the mark: a load and a store, no read-modify-write.
-  explicit InCallback(ClientEntry& entry)
+  // `self`: the calling thread's id, read once by the caller for all the clients it serves.
+  InCallback(ClientEntry& entry, std::thread::id self)
       : entry_(entry), before_(entry.callback_thread.load(std::memory_order_relaxed)) {
-    entry.callback_thread.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    entry.callback_thread.store(self, std::memory_order_relaxed);
   }
   ~InCallback() { entry_.callback_thread.store(before_, std::memory_order_relaxed); }
   InCallback(const InCallback&) = delete;
@@ -69,19 +70,18 @@ class InCallback {
 // (LUA_MINSTACK slots): the client's thread is entered only while it is idle or parked in one, Listen
 // or the resume of the coroutine that called it, which have pushed nothing of their own there. What the
 // event's kind decides (which arguments follow the ordinal) is worked out once, outside the calls.
-void RunPlan(ClientEntry& entry, const ClientEvent& event, const CallPlan& plan) {
+void RunPlan(ClientEntry& entry, const ClientEvent& event, const CallPlan& plan, std::thread::id self) {
   static_assert(2 + 4 <= LUA_MINSTACK, "the tag, the function and up to four arguments fit a C function's room");
   lua_State* state = entry.state.load(std::memory_order_acquire);  // fixed while the state is held
-  const InCallback counted(entry);
+  const InCallback counted(entry, self);
   const lua_Number ordinal = event.ordinal;
   const bool numbered = event.kind != ClientEvent::Kind::kDeviceChange;  // a page number or a mask
   const bool flagged = event.kind != ClientEvent::Kind::kSoftButton;     // added, or page active
   const int arguments = 2 + numbered + flagged;
   lua_rawgeti(state, LUA_REGISTRYINDEX, entry.tags.of[TagIndex(event.tag)]);  // read once, copied to each call
-  const int tag = lua_gettop(state);
   for (int k = 0; k < plan.count; ++k) {
     lua_rawgeti(state, LUA_REGISTRYINDEX, plan.calls[k].reference);
-    lua_pushvalue(state, tag);
+    lua_pushvalue(state, -2);  // the tag, under the function
     lua_pushnumber(state, ordinal);
     if (numbered) lua_pushnumber(state, plan.calls[k].number);
     if (flagged) lua_pushboolean(state, event.flag);
@@ -136,6 +136,7 @@ int Pending(const ClientEntry& entry) { return entry.pending.load(std::memory_or
 // Delivers, in order, at most `limit` queued events: those that waited when the caller looked. Events
 // queued meanwhile (a callback may cause them) are left for later, so that a drain always ends.
 int DrainQueue(ClientEntry& entry, int limit) {
+  const std::thread::id self = std::this_thread::get_id();
   int delivered = 0;
   for (; delivered < limit; ++delivered) {
     ClientEvent event;
@@ -145,7 +146,7 @@ int DrainQueue(ClientEntry& entry, int limit) {
     }
     CallPlan plan;
     PlanCallbacks(entry, event, &plan);  // the references as they are now
-    RunPlan(entry, event, plan);
+    RunPlan(entry, event, plan, self);
   }
   return delivered;
 }
@@ -229,6 +230,7 @@ TagReferences MakeTagReferences(lua_State* state) {
 void DeliverToClients(const ClientEvent& event) {
   ClientTable& table = ClientTable::Instance();
   NotifierHold hold;
+  const std::thread::id self = std::this_thread::get_id();
   uint32_t visited = 0;
   for (int i = 0; i < kMaxClients; ++i) {
     ClientEntry& entry = table.entry(i);
@@ -242,7 +244,7 @@ void DeliverToClients(const ClientEvent& event) {
         DrainQueue(entry, Pending(entry));  // anything older first
         PlanCallbacks(entry, event, &plan);
       }
-      RunPlan(entry, event, plan);
+      RunPlan(entry, event, plan, self);
       visited |= BitOf(entry);
       continue;
     }

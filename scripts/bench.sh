@@ -13,7 +13,10 @@ fi
 shift || true
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
-"$@" "$program" --benchmark_repetitions=5 --benchmark_min_time=0.5 --benchmark_report_aggregates_only=false \
+# The repetitions of every benchmark are interleaved in a random order, so that a target and its baseline
+# meet the same moments of a machine shared with other work.
+"$@" "$program" --benchmark_repetitions=5 --benchmark_min_time=0.5 --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=false \
   --benchmark_format=json --benchmark_out="$json" --benchmark_out_format=json >/dev/null
 python3 - "$json" <<'PY'
 import json, sys
