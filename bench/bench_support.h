@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "platform/lua_api.h"
 
@@ -25,5 +26,27 @@ long LuaAllocations();
 lua_State* NewCountingState();
 // Points the module at the simulated library, with fresh devices and call recording off.
 void UseQuietSimulator();
+
+// Ten counting states on the quiet simulator, each holding the Flight Instrument Panel's soft-button
+// trio and parked as while its script waits in Listen, so that a notifying thread may enter at once.
+// `script` defines the global function `callback`, which all three registrations take.
+inline constexpr int kListeningStates = 10;
+class TenListeningStates {
+ public:
+  explicit TenListeningStates(const char* script);
+  ~TenListeningStates();
+  TenListeningStates(const TenListeningStates&) = delete;
+  TenListeningStates& operator=(const TenListeningStates&) = delete;
+
+  const std::vector<lua_State*>& states() const { return states_; }
+  // The registry reference of state i's `callback`.
+  int callback(size_t i) const { return callbacks_[i]; }
+  // The global number `name` summed over the states.
+  double Sum(const char* name) const;
+
+ private:
+  std::vector<lua_State*> states_;
+  std::vector<int> callbacks_;
+};
 
 }  // namespace vexlan::bench

@@ -6,63 +6,25 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "events/dispatch.h"
-#include "module/lua_functions.h"
 #include "events/event_handlers.h"
-#include "module/client_registry.h"
 #include "simulator/sim_control.h"
 
 namespace vexlan::bench {
 namespace {
 
-constexpr int kClients = 10;
-
-class TenListeningClients {
- public:
-  TenListeningClients() {
-    UseQuietSimulator();
-    for (int i = 0; i < kClients; ++i) {
-      lua_State* state = NewCountingState();
-      luaL_dostring(state,
-                    "local f = function() end\n"
-                    "vexlan.RegisterSoftButtonCallback('SFIP', 1, f)\n"
-                    "vexlan.RegisterSoftButtonDownCallback('SFIP', 1, f)\n"
-                    "vexlan.RegisterSoftButtonUpCallback('SFIP', 1, f)\n"
-                    "empty = f");
-      lua_getglobal(state, "empty");
-      empty_.push_back(luaL_ref(state, LUA_REGISTRYINDEX));
-      states_.push_back(state);
-      // As while each script waits in Listen: the notifying thread may enter at once.
-      ParkForListen(*FindCallingClient(state));
-    }
-    device_ = sim::HandleOf(2);
-  }
-  ~TenListeningClients() {
-    for (lua_State* state : states_) {
-      ReturnFromListen(*FindCallingClient(state));
-      lua_close(state);
-    }
-  }
-  void* device() const { return device_; }
-  const std::vector<lua_State*>& states() const { return states_; }
-  int empty(size_t i) const { return empty_[i]; }
-
- private:
-  std::vector<lua_State*> states_;
-  std::vector<int> empty_;
-  void* device_ = nullptr;
-};
+constexpr const char* kEmptyCallback = "function callback() end";
 
 void BM_FanOutSoftButtonToTenTrios(benchmark::State& bench) {
-  TenListeningClients clients;
+  TenListeningStates clients(kEmptyCallback);
+  void* const device = sim::HandleOf(2);
   uint32_t mask = 1;
-  SoftButtonHandler(clients.device(), 2, nullptr);  // warm up: first use of every path
-  SoftButtonHandler(clients.device(), 1, nullptr);
+  SoftButtonHandler(device, 2, nullptr);  // warm up: first use of every path
+  SoftButtonHandler(device, 1, nullptr);
   const long lua_before = LuaAllocations();
   const long process_before = ProcessAllocations();
   for (auto _ : bench) {
     mask ^= 3;  // 1 <-> 2: every event has a new mask, buttons down and buttons up: 3 callbacks each
-    SoftButtonHandler(clients.device(), mask, nullptr);
+    SoftButtonHandler(device, mask, nullptr);
   }
   bench.counters["lua_allocs_per_event"] =
       benchmark::Counter(static_cast<double>(LuaAllocations() - lua_before) / bench.iterations());
@@ -74,7 +36,7 @@ BENCHMARK(BM_FanOutSoftButtonToTenTrios);
 // The calls the fan-out makes and nothing else: the bare calls below, each given the tag string, the
 // ordinal and a mask, pushed the cheapest way (the tag waits on the stack and is copied from there).
 void BM_Baseline_ThirtyPcallsWithThreeArguments(benchmark::State& bench) {
-  TenListeningClients clients;
+  TenListeningStates clients(kEmptyCallback);
   for (lua_State* state : clients.states()) lua_pushliteral(state, "SFIP");
   uint32_t mask = 1;
   for (auto _ : bench) {
@@ -83,7 +45,7 @@ void BM_Baseline_ThirtyPcallsWithThreeArguments(benchmark::State& bench) {
       lua_State* state = clients.states()[i];
       const int tag = lua_gettop(state);
       for (int k = 0; k < 3; ++k) {
-        lua_rawgeti(state, LUA_REGISTRYINDEX, clients.empty(i));
+        lua_rawgeti(state, LUA_REGISTRYINDEX, clients.callback(i));
         lua_pushvalue(state, tag);
         lua_pushnumber(state, 1);
         lua_pushnumber(state, mask);
@@ -96,12 +58,12 @@ void BM_Baseline_ThirtyPcallsWithThreeArguments(benchmark::State& bench) {
 BENCHMARK(BM_Baseline_ThirtyPcallsWithThreeArguments);
 
 void BM_Baseline_ThirtyBarePcalls(benchmark::State& bench) {
-  TenListeningClients clients;
+  TenListeningStates clients(kEmptyCallback);
   for (auto _ : bench) {
     for (size_t i = 0; i < clients.states().size(); ++i) {
       lua_State* state = clients.states()[i];
       for (int k = 0; k < 3; ++k) {
-        lua_rawgeti(state, LUA_REGISTRYINDEX, clients.empty(i));
+        lua_rawgeti(state, LUA_REGISTRYINDEX, clients.callback(i));
         lua_pcall(state, 0, 0, 0);
       }
     }

@@ -9,9 +9,7 @@
 
 #include "bench/bench_support.h"
 #include "devices/device_manager.h"
-#include "events/dispatch.h"
 #include "events/event_handlers.h"
-#include "module/client_registry.h"
 #include "module/lua_functions.h"
 #include "recorder/recorder.h"
 #include "simulator/sim_control.h"
@@ -19,8 +17,6 @@
 
 namespace vexlan::bench {
 namespace {
-
-constexpr int kClients = 10;
 
 std::string RecorderPath() {
   const std::string simulator = test::SimulatorPath();
@@ -36,43 +32,6 @@ void UseRecorder(bool on) {
   test::ConfigureDirectOutput(RecorderPath());
 }
 
-// Ten clients holding the trio for the panel, each parked as while its script waits in Listen.
-class TenListeningStates {
- public:
-  TenListeningStates() {
-    UseRecorder(false);
-    for (int i = 0; i < kClients; ++i) {
-      lua_State* state = NewCountingState();
-      luaL_dostring(state,
-                    "calls = 0\n"
-                    "local f = function() calls = calls + 1 end\n"
-                    "vexlan.RegisterSoftButtonCallback('SFIP', 1, f)\n"
-                    "vexlan.RegisterSoftButtonDownCallback('SFIP', 1, f)\n"
-                    "vexlan.RegisterSoftButtonUpCallback('SFIP', 1, f)\n");
-      ParkForListen(*FindCallingClient(state));
-      states_.push_back(state);
-    }
-  }
-  ~TenListeningStates() {
-    for (lua_State* state : states_) {
-      ReturnFromListen(*FindCallingClient(state));
-      lua_close(state);
-    }
-  }
-  double Calls() const {
-    double calls = 0;
-    for (lua_State* state : states_) {
-      lua_getglobal(state, "calls");
-      calls += lua_tonumber(state, -1);
-      lua_pop(state, 1);
-    }
-    return calls;
-  }
-
- private:
-  std::vector<lua_State*> states_;
-};
-
 // The handler the library is given: the module's own, which fans the event out to the unit's clients.
 void FanOutHandler(void* device, uint32_t buttons, void* context) { SoftButtonHandler(device, buttons, context); }
 
@@ -80,7 +39,7 @@ void FanOutHandler(void* device, uint32_t buttons, void* context) { SoftButtonHa
 // recorder linked into this program, writing its trace to the temporary folder, with no library behind it),
 // against the handler called as the library calls it without the recorder.
 void FanOut(benchmark::State& bench, bool recorded) {
-  TenListeningStates states;
+  TenListeningStates states("calls = 0\nfunction callback() calls = calls + 1 end");
   void* const device = sim::HandleOf(2);
   recorder::Recorder* recording = nullptr;
   if (recorded) {
@@ -91,7 +50,7 @@ void FanOut(benchmark::State& bench, bool recorded) {
     recording->RegisterSoftButtonCallback(device, FanOutHandler, nullptr);
   }
   uint32_t mask = 1;
-  const double before = states.Calls();
+  const double before = states.Sum("calls");
   for (auto _ : bench) {
     mask ^= 3;  // every event a new mask: buttons down and up, three callbacks in each client
     if (recorded)
@@ -101,9 +60,9 @@ void FanOut(benchmark::State& bench, bool recorded) {
   }
   if (recording != nullptr) recording->Deinitialize();  // the writer thread ends with everything written
   // Three callbacks in each client for every event (the first may find the mask it sets already there).
-  const double callbacks = states.Calls() - before;
+  const double callbacks = states.Sum("calls") - before;
   bench.counters["callbacks_per_event"] = callbacks / static_cast<double>(bench.iterations());
-  if (callbacks < 3.0 * kClients * (static_cast<double>(bench.iterations()) - 1)) bench.SkipWithError("a callback did not run");
+  if (callbacks < 3.0 * kListeningStates * (static_cast<double>(bench.iterations()) - 1)) bench.SkipWithError("a callback did not run");
 }
 void BM_FanOutThroughRecorder(benchmark::State& bench) { FanOut(bench, true); }
 void BM_Baseline_FanOutWithoutRecorder(benchmark::State& bench) { FanOut(bench, false); }
