@@ -45,10 +45,10 @@ fail() {
   exit 2
 }
 
-devices=X52P,SFIP scenario= output=./vexlan-out interpreter=lua5.1 grace=5 sequence=0 quiet=0 web= record= replay=
+devices=X52P,SFIP devices_given=0 scenario= output=./vexlan-out interpreter=lua5.1 grace=5 sequence=0 quiet=0 web= record= replay=
 while [ $# -gt 0 ]; do
   case "$1" in
-    -d | --devices) [ $# -ge 2 ] || fail "$1 needs a value"; devices=$2; shift 2 ;;
+    -d | --devices) [ $# -ge 2 ] || fail "$1 needs a value"; devices=$2; devices_given=1; shift 2 ;;
     -s | --scenario) [ $# -ge 2 ] || fail "$1 needs a value"; scenario=$2; shift 2 ;;
     -o | --output) [ $# -ge 2 ] || fail "$1 needs a value"; output=$2; shift 2 ;;
     -i | --interpreter) [ $# -ge 2 ] || fail "$1 needs a value"; interpreter=$2; shift 2 ;;
@@ -124,21 +124,22 @@ else
 fi
 export VEXLAN_SIM_OUTPUT="$(host_path "$output")"
 
-# The tags the library knows, from its catalogue of device kinds: a line of tags, then "A, B or C".
-{ read -r known_tags; read -r tag_choices; } < <("${lua[@]}" -e '
-  local tags = require("vexlan.kinds").tags
-  print(table.concat(tags, " "))
-  print(table.concat(tags, ", ", 1, #tags - 1) .. " or " .. tags[#tags])' </dev/null | tr -d '\r') ||
-  fail "the library did not load"
-known_tag() {
-  local known
-  for known in $known_tags; do [ "$known" = "$1" ] && return 0; done
-  return 1
+# Tags given with --devices are checked against the library's catalogue of device kinds (one more start
+# of the interpreter, so only then): a line of the known tags, then "A, B or C" for the message.
+check_device_tags() {
+  local known_tags tag_choices tag known tags
+  { read -r known_tags; read -r tag_choices; } < <("${lua[@]}" -e '
+    local tags = require("vexlan.kinds").tags
+    print(table.concat(tags, " "))
+    print(table.concat(tags, ", ", 1, #tags - 1) .. " or " .. tags[#tags])' </dev/null | tr -d '\r') ||
+    fail "the library did not load"
+  IFS=, read -r -a tags <<<"$devices"
+  for tag in "${tags[@]}"; do
+    for known in $known_tags; do [ "$known" = "$tag" ] && continue 2; done
+    fail "unknown device tag \"$tag\" in --devices ($tag_choices)"
+  done
 }
-IFS=, read -r -a tags <<<"$devices"
-for tag in "${tags[@]}"; do
-  known_tag "$tag" || fail "unknown device tag \"$tag\" in --devices ($tag_choices)"
-done
+[ "$devices_given" = 0 ] || check_device_tags
 [ -z "$record$replay" ] || source "$root/scripts/run-recorder.sh"
 
 scenario_end=
