@@ -108,6 +108,16 @@ def main():
             except (AssertionError, OSError, subprocess.TimeoutExpired) as error:
                 failed += 1
                 print(f"FAIL {example}: {error}", file=sys.stderr)
+    # --devices names only kinds the library's catalogue holds, and the refusal lists them.
+    refused = subprocess.run(
+        [os.path.join(ROOT, "scripts/run.sh"), "-q", "-i", interpreter, "-d", "SFIP,BAD",
+         os.path.join(ROOT, "examples", "simulated_session.lua")],
+        stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=240)
+    if refused.returncode != 0 and 'unknown device tag "BAD" in --devices (SFIP, X52P or UNKN)' in refused.stderr:
+        passed += 1
+    else:
+        failed += 1
+        print(f"FAIL --devices SFIP,BAD: exit {refused.returncode}\n{refused.stderr}", file=sys.stderr)
     print(f"{passed} passed, {failed} failed")
     return 0 if failed == 0 else 1
 
